@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace wavconv::common {
+
+// Every end of a run, success included. Thrown once where the run ends and caught once by
+// the driver, which hands it to Console::finish.
+struct Stop {
+  enum class Kind { kMessage, kNoMessage, kFatal };
+  Kind kind;
+  std::string text;  // the message, or the whole fatal report for standard error
+  int status;        // process exit status
+};
+
+inline constexpr int kSuccess = 0;
+inline constexpr int kFailure = 1;
+
+// Stop with a message written as it stands (leading and trailing blanks kept).
+[[noreturn]] void stop(std::string message, int status);
+
+// Stop without a message: "Stop - Program terminated.".
+[[noreturn]] void stop_without_message(int status);
+
+// Statement part of the fatal report for an input or output failure.
+enum class Statement { kRead, kWrite, kOpen, kClose };
+
+// Error numbers of the fatal report.
+enum class FatalError {
+  kOpenFailed = 6416,      // F: a file could not be opened
+  kEndOfFile = 6501,       // F: a read ran past the end of the data
+  kBadInteger = 6502,      // F: an integer field did not read
+  kReadFailed = 6503,      // F: the operating system reported a read error
+  kDivideByZero = 1201,    // M: floating-point division by zero
+  kOverflow = 1202,        // M: floating-point overflow in a conversion to integer
+};
+
+// Ends the run with the fatal report for an unhandled input or output failure on `unit`
+// (a file name, or "internal").
+[[noreturn]] void fatal(Statement statement, std::string_view unit, FatalError error,
+                        std::string_view message);
+
+// Ends the run with the fatal report for a trapped floating-point condition.
+[[noreturn]] void fatal_math(FatalError error, std::string_view message);
+
+}  // namespace wavconv::common

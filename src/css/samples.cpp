@@ -1,0 +1,60 @@
+#include "css/samples.h"
+
+#include <sys/stat.h>
+
+#include <bit>
+#include <cstring>
+
+#include "common/stop.h"
+
+namespace wavconv::css {
+
+using common::FatalError;
+using common::Statement;
+
+SampleFile SampleFile::open(const std::string& path) {
+  common::FileHandle file = common::open_for_reading(path);
+  struct stat info;
+  if (!file.valid() || ::fstat(file.get(), &info) != 0) {
+    common::fatal(Statement::kOpen, path, FatalError::kOpenFailed,
+                  "sample file cannot be opened: " + std::string(std::strerror(errno)));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    common::fatal(Statement::kOpen, path, FatalError::kOpenFailed,
+                  "sample file is not a regular file");
+  }
+  return SampleFile(path, std::move(file), static_cast<std::int64_t>(info.st_size));
+}
+
+Samples SampleFile::load(std::int64_t count) {
+  Samples samples;
+  samples.count = count;
+  samples.values = std::make_unique_for_overwrite<std::int32_t[]>(count > 0 ? count : 1);
+  std::size_t bytes = static_cast<std::size_t>(count) * 4;
+  std::size_t got = common::read_fully(file_.get(), reinterpret_cast<char*>(samples.values.get()),
+                                       bytes);
+  if (got < bytes) {
+    common::fatal(Statement::kRead, path_, FatalError::kEndOfFile,
+                  "sample file ended after " + std::to_string(got) + " of " +
+                      std::to_string(bytes) + " bytes");
+  }
+  if constexpr (std::endian::native == std::endian::big) {
+    for (std::int64_t i = 0; i < count; ++i) {
+      auto u = static_cast<std::uint32_t>(samples.values[i]);
+      u = (u >> 24) | ((u >> 8) & 0xff00u) | ((u << 8) & 0xff0000u) | (u << 24);
+      samples.values[i] = static_cast<std::int32_t>(u);
+    }
+  }
+  file_.close();
+  return samples;
+}
+
+double end_time(double time, std::int64_t nsamp, float samprate) {
+  if (samprate == 0) {
+    common::fatal_math(FatalError::kDivideByZero,
+                       "floating-point division by zero: samprate is 0 in the header");
+  }
+  return time + static_cast<double>(nsamp - 1) / static_cast<double>(samprate);
+}
+
+}  // namespace wavconv::css

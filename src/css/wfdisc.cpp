@@ -1,0 +1,43 @@
+#include "css/wfdisc.h"
+
+#include "common/format.h"
+#include "common/text.h"
+#include "common/text_file.h"
+
+namespace wavconv::css {
+namespace {
+
+const common::Format& wfdisc_format() {
+  static const common::Format format = common::Format::parse(
+      "(A6,1X,A8,1X,F17.5,1X,3(I8,1X),F17.5,1X,I8,1X,F11.7,1X,2(F16.6,1X),A6,1X,A1,1X,A2,1X,"
+      "A1,1X,A64,1X,A32,1X,I10,1X,I8,1X,A17)");
+  return format;
+}
+
+}  // namespace
+
+HeaderError read_wfdisc(const std::string& path, Wfdisc& record) {
+  common::FileHandle file = common::open_for_reading(path);
+  if (!file.valid()) return HeaderError::kOpen;
+  common::TextReader reader(std::move(file));
+  const common::Destination fields[] = {
+      &record.sta,     &record.chan,     &record.time,    &record.wfid,   &record.chanid,
+      &record.jdate,   &record.endtime,  &record.nsamp,   &record.samprate, &record.calib,
+      &record.calper,  &record.instype,  &record.segtype, &record.datatype, &record.clip,
+      &record.dir,     &record.dfile,    &record.foff,    &record.commid, &record.lddate};
+  if (common::read(wfdisc_format(), reader, fields) != common::ReadStatus::kOk) {
+    return HeaderError::kRead;
+  }
+  return HeaderError::kNone;
+}
+
+std::string sample_path(const std::string& header_path, const Wfdisc& record) {
+  std::string_view dfile = common::lead(record.dfile);
+  bool no_dir = common::starts_blank(record.dir) || record.dir[0] == '-' || record.dir[0] == '.';
+  if (!no_dir) return std::string(common::lead(record.dir)).append(dfile);
+  std::size_t separator = header_path.find_last_of("/\\");
+  std::string path = separator == std::string::npos ? "" : header_path.substr(0, separator + 1);
+  return path.append(dfile);
+}
+
+}  // namespace wavconv::css

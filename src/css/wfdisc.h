@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace wavconv::css {
+
+// One CSS 3.0 wfdisc record. Text fields keep their column widths, blank-padded.
+struct Wfdisc {
+  std::string sta = std::string(6, ' ');
+  std::string chan = std::string(8, ' ');
+  double time = 0;  // epoch seconds of the first sample
+  std::int32_t wfid = 0;
+  std::int32_t chanid = 0;
+  std::int32_t jdate = 0;  // year x 1000 + day of year
+  double endtime = 0;
+  std::int32_t nsamp = 0;  // replaced by the sample count of the sample file
+  float samprate = 0;      // samples per second
+  float calib = 0;
+  float calper = 0;  // seconds
+  std::string instype = std::string(6, ' ');
+  std::string segtype = std::string(1, ' ');
+  std::string datatype = std::string(2, ' ');
+  std::string clip = std::string(1, ' ');
+  std::string dir = std::string(64, ' ');
+  std::string dfile = std::string(32, ' ');
+  std::int32_t foff = 0;
+  std::int32_t commid = 0;
+  std::string lddate = std::string(17, ' ');
+};
+
+enum class HeaderError { kNone, kOpen, kRead };
+
+// The header reader's console messages.
+inline constexpr const char* kOpenMessage = "Error opening CSS-header of input file";
+inline constexpr const char* kReadMessage = "Error reading CSS-header of input file";
+
+// Reads the first line of the header file into `record` (283 columns; a short line reads as
+// if filled with blanks). Fields read before a failure keep their values.
+HeaderError read_wfdisc(const std::string& path, Wfdisc& record);
+
+// The sample file's path: `dir` (a leading "-" or "." counts as none) then `dfile`, each cut
+// at its first blank or NUL; without a `dir`, the header path's directory (up to its last
+// "/" or "\") then `dfile`. No separator is inserted.
+std::string sample_path(const std::string& header_path, const Wfdisc& record);
+
+}  // namespace wavconv::css

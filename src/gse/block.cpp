@@ -1,0 +1,142 @@
+#include "gse/block.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "common/edit.h"
+
+namespace wavconv::gse {
+namespace {
+
+constexpr std::size_t kLineLength = 80;
+constexpr std::size_t kValuesPerLine = 10;
+constexpr std::size_t kValueWidth = 8;
+
+// Puts `text` into columns first..first+size-1 (from 1) of `line`.
+void place(std::string& line, std::size_t first, std::string_view text) {
+  std::copy(text.begin(), text.end(), line.begin() + (first - 1));
+}
+
+std::string marker_line(std::string_view marker) {
+  std::string line(kLineLength, ' ');
+  place(line, 1, marker);
+  return line;
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// One value in 8 columns at `p`.
+inline void put_value(char* p, std::int32_t v, std::int64_t& too_wide) {
+  if (v > 99'999'999 || v < -9'999'999) {
+    std::memcpy(p, "********", kValueWidth);
+    ++too_wide;
+    return;
+  }
+  std::memcpy(p, "        ", kValueWidth);
+  std::uint32_t u = v < 0 ? static_cast<std::uint32_t>(-v) : static_cast<std::uint32_t>(v);
+  char* q = p + kValueWidth;
+  while (u >= 100) {
+    std::uint32_t r = u % 100;
+    u /= 100;
+    q -= 2;
+    std::memcpy(q, kDigitPairs + 2 * r, 2);
+  }
+  if (u >= 10) {
+    q -= 2;
+    std::memcpy(q, kDigitPairs + 2 * u, 2);
+  } else {
+    *--q = static_cast<char>('0' + u);
+  }
+  if (v < 0) *--q = '-';
+}
+
+}  // namespace
+
+std::string wid1_line(const common::Calendar& start, std::string_view day_text,
+                      std::int64_t count, const css::Wfdisc& record) {
+  std::string line(kLineLength, ' ');
+  place(line, 1, "WID1");
+  place(line, 7, common::edit_integer(start.year, 4));
+  place(line, 11, day_text.substr(0, 3));
+  place(line, 15, common::edit_integer(start.hour, 2));
+  place(line, 18, common::edit_integer(start.minute, 2));
+  place(line, 21, common::edit_integer(start.second, 2));
+  place(line, 24, common::edit_integer(start.millisecond, 3));
+  place(line, 28, common::edit_integer(count, 8));
+  place(line, 37, common::edit_text(record.sta, 6));
+  std::string channel = common::edit_text(record.chan, 3);
+  place(line, 44, channel);
+  place(line, 53, channel.substr(0, 1));
+  place(line, 54, channel.substr(2, 1));
+  place(line, 56, common::edit_real(record.samprate, 11, 7));
+  place(line, 68, common::edit_text(record.instype, 6));
+  place(line, 75, "INT8");
+  place(line, 80, "0");
+  return line;
+}
+
+std::string calibration_line(const css::Wfdisc& record) {
+  std::string line(kLineLength, ' ');
+  place(line, 1, common::edit_real(record.calib, 9, 6));
+  place(line, 10, "1");
+  place(line, 11, common::edit_real(record.calper, 7, 4));
+  for (std::size_t column : {19, 29, 39, 49}) place(line, column, common::edit_real(0.0f, 9, 4));
+  place(line, 59, common::edit_real(-1.0f, 7, 2));
+  place(line, 67, common::edit_real(-1.0f, 7, 2));
+  place(line, 75, common::edit_real(-1.0f, 6, 1));
+  return line;
+}
+
+std::string checksum_line(std::int64_t checksum) {
+  std::string line = marker_line("CHK1");
+  place(line, 10, common::edit_integer(checksum, 15));
+  return line;
+}
+
+char* format_values(const std::int32_t* values, std::size_t n, char* out,
+                    std::int64_t& too_wide) {
+  for (std::size_t i = 0; i < n; ++i, out += kValueWidth) put_value(out, values[i], too_wide);
+  return out;
+}
+
+bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& sink,
+                      std::int64_t& too_wide) {
+  if (samples.empty()) return sink.put("");
+  constexpr std::size_t kFullLine = kValuesPerLine * kValueWidth + 2;
+  constexpr std::size_t kLinesPerChunk = 3000;  // about 240 KiB of text
+  std::vector<char> chunk(kLinesPerChunk * kFullLine);
+  const std::int32_t* next = samples.data();
+  const std::int32_t* end = next + samples.size();
+  while (next < end) {
+    char* out = chunk.data();
+    for (std::size_t line = 0; line < kLinesPerChunk && next < end; ++line) {
+      std::size_t n = std::min<std::size_t>(kValuesPerLine, end - next);
+      out = format_values(next, n, out, too_wide);
+      next += n;
+      *out++ = '\r';
+      *out++ = '\n';
+    }
+    if (!sink.put_lines(std::string_view(chunk.data(), out - chunk.data()))) return false;
+  }
+  return true;
+}
+
+BlockResult write_block(const css::Wfdisc& record, const common::Calendar& start,
+                        std::string_view day_text, std::span<const std::int32_t> samples,
+                        std::int64_t checksum, common::LineSink& sink) {
+  BlockResult result{false, 0};
+  if (!sink.put(wid1_line(start, day_text, samples.size(), record))) return result;
+  if (!sink.put(calibration_line(record))) return result;
+  if (!sink.put(marker_line("DAT1"))) return result;
+  if (!write_data_lines(samples, sink, result.too_wide)) return result;
+  if (!sink.put(checksum_line(checksum))) return result;
+  if (!sink.put(marker_line("STOP"))) return result;
+  result.written = true;
+  return result;
+}
+
+}  // namespace wavconv::gse

@@ -1,0 +1,34 @@
+#include "gse/naming.h"
+
+#include "common/edit.h"
+#include "common/text.h"
+
+namespace wavconv::gse {
+
+std::string day_of_year_text(std::int64_t day) {
+  std::string text = common::edit_integer(day, 3);
+  if (text[0] == ' ') text[0] = '0';
+  if (text[1] == ' ') text[1] = '0';
+  return text;
+}
+
+std::string block_day_text(std::int32_t jdate, std::int64_t year, bool starts_at_first_sample,
+                           int start_day_of_year) {
+  std::int64_t day = static_cast<std::int64_t>(jdate) - year * 1000;
+  if (starts_at_first_sample && day >= 1 && day <= 366) return day_of_year_text(day);
+  return day_of_year_text(start_day_of_year);
+}
+
+std::string default_output_name(std::string_view dfile, std::string_view day_text) {
+  constexpr std::size_t kNameLength = 32;
+  std::string name = common::fixed(dfile, kNameLength);
+  std::size_t p = name.find_first_of(std::string_view(". \0", 3));
+  if (p != std::string::npos) {
+    std::string suffix = std::string("_").append(day_text).append(".gse");
+    name.replace(p, std::min(suffix.size(), kNameLength - p),
+                 suffix.substr(0, kNameLength - p));
+  }
+  return std::string(common::lead(name));
+}
+
+}  // namespace wavconv::gse

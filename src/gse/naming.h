@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace wavconv::gse {
+
+// Three-character day of year: `day` in "(i3)" with blanks in the first two places made "0".
+std::string day_of_year_text(std::int64_t day);
+
+// The block's day-of-year text: from `jdate` (year x 1000 + day) when the block starts at
+// sample 1 and that day lies in 1..366 of `year`; otherwise the block's own start day.
+std::string block_day_text(std::int32_t jdate, std::int64_t year, bool starts_at_first_sample,
+                           int start_day_of_year);
+
+// The default output name from `dfile` (32 columns): "_", the day text, "." and "gse" written
+// over its first ".", blank or NUL, characters past column 32 dropped, the rest of `dfile`
+// kept; then cut at its first blank or NUL.
+std::string default_output_name(std::string_view dfile, std::string_view day_text);
+
+}  // namespace wavconv::gse

@@ -1,0 +1,31 @@
+#include "gse/window.h"
+
+#include "common/calendar.h"
+
+namespace wavconv::gse {
+
+Window choose_window(std::int32_t jump, std::int32_t length, float samprate, std::int64_t nsamp) {
+  double rate = samprate;
+  std::int64_t first = common::nearest_integer(jump * rate, "jump x samprate") + 1;
+  if (first >= nsamp) first = 1;  // a jump onto the last sample restarts too
+  if (first < 1) first = 1;
+  std::int64_t last = nsamp;
+  if (length != kWholeSegment) {
+    std::int64_t kept = common::nearest_integer(length * rate, "length x samprate");
+    if (__builtin_add_overflow(first, kept, &last) || last > nsamp) last = nsamp;
+  }
+  return Window{first, last};
+}
+
+std::int64_t checksum(std::span<const std::int32_t> samples) {
+  std::int64_t c = 0;
+  for (std::int32_t sample : samples) {
+    std::int64_t v = sample;
+    if (v >= kChecksumModulus || v <= -kChecksumModulus) v %= kChecksumModulus;
+    c += v;
+    if (c >= kChecksumModulus || c <= -kChecksumModulus) c %= kChecksumModulus;
+  }
+  return c < 0 ? -c : c;
+}
+
+}  // namespace wavconv::gse
