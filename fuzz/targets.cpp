@@ -1,0 +1,210 @@
+#include "targets.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/edit.h"
+#include "common/format.h"
+#include "common/stop.h"
+#include "css/wfdisc.h"
+#include "driver/options.h"
+#include "driver/run.h"
+
+namespace wavconv::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+#define FUZZ_CHECK(condition)                                          \
+  do {                                                                 \
+    if (!(condition)) {                                                \
+      std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+      std::abort();                                                    \
+    }                                                                  \
+  } while (0)
+
+// A private directory for this process, emptied before each input.
+const fs::path& work_dir() {
+  static const fs::path dir = [] {
+    std::string pattern = (fs::temp_directory_path() / "wavconv-fuzz-XXXXXX").string();
+    fs::path made = ::mkdtemp(pattern.data());
+    std::atexit([] { fs::remove_all(work_dir()); });
+    return made;
+  }();
+  return dir;
+}
+
+void reset_work_dir() {
+  for (const auto& entry : fs::directory_iterator(work_dir())) fs::remove_all(entry.path());
+}
+
+void write_file(const fs::path& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::map<std::string, std::string> snapshot() {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(work_dir())) {
+    if (entry.is_regular_file()) {
+      files[fs::relative(entry.path(), work_dir()).string()] = read_file(entry.path());
+    }
+  }
+  return files;
+}
+
+// Checks a finished block: STOP last, CHK1 equal to the checksum of its data lines.
+void check_block(const std::string& text) {
+  FUZZ_CHECK(text.size() >= 4 * 82);
+  FUZZ_CHECK(text.compare(0, 4, "WID1") == 0);
+  FUZZ_CHECK(text.compare(text.size() - 82, 82, "STOP" + std::string(76, ' ') + "\r\n") == 0);
+  std::size_t chk = text.size() - 164;
+  FUZZ_CHECK(text.compare(chk, 4, "CHK1") == 0);
+  long long expected = std::atoll(text.substr(chk + 9, 15).c_str());
+  long long c = 0;
+  std::size_t pos = 3 * 82;
+  while (pos < chk) {
+    std::size_t end = text.find("\r\n", pos);
+    FUZZ_CHECK(end != std::string::npos && end <= chk);
+    FUZZ_CHECK((end - pos) % 8 == 0 && end - pos <= 80);
+    for (std::size_t f = pos; f < end; f += 8) {
+      long long v = std::atoll(text.substr(f, 8).c_str());
+      c = (c + v % 100000000) % 100000000;
+    }
+    pos = end + 2;
+  }
+  FUZZ_CHECK((c < 0 ? -c : c) == expected);
+}
+
+}  // namespace
+
+void wfdisc_record(const std::uint8_t* data, std::size_t size) {
+  reset_work_dir();
+  fs::path header = work_dir() / "h.wfdisc";
+  write_file(header, std::string_view(reinterpret_cast<const char*>(data), size));
+  css::Wfdisc record;
+  if (css::read_wfdisc(header.string(), record) == css::HeaderError::kNone) {
+    FUZZ_CHECK(record.sta.size() == 6 && record.dir.size() == 64 && record.dfile.size() == 32);
+    std::string path = css::sample_path(header.string(), record);
+    FUZZ_CHECK(path.find(' ') == std::string::npos);
+  }
+}
+
+void numeric_input(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return;
+  bool real = data[0] & 1;
+  int width = 1 + (data[0] >> 1) % 40;
+  int digits = data[1] % 20;
+  std::string field(reinterpret_cast<const char*>(data + 2), size - 2);
+  std::string format = real ? "(f" + std::to_string(width) + "." + std::to_string(digits) + ")"
+                            : "(i" + std::to_string(width) + ")";
+  common::Format parsed = common::Format::parse(format);
+  std::int32_t i = 0;
+  float f = 0;
+  double d = 0;
+  if (real) {
+    const common::Destination single[] = {&f};
+    if (common::read(parsed, field, single) == common::ReadStatus::kOk) {
+      std::string text = common::edit_real(f, width, digits);
+      FUZZ_CHECK(static_cast<int>(text.size()) == width);
+    }
+    const common::Destination wide[] = {&d};
+    common::read(parsed, field, wide);
+  } else {
+    const common::Destination integer[] = {&i};
+    if (common::read(parsed, field, integer) == common::ReadStatus::kOk) {
+      FUZZ_CHECK(static_cast<int>(common::edit_integer(i, width).size()) == width);
+    }
+  }
+}
+
+void command_line(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> args;
+  std::string current;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(data[i]));
+    }
+  }
+  args.push_back(current);
+  std::ostringstream out, err;
+  common::Console console(out, err);
+  try {
+    driver::Settings settings = driver::parse_options(args, console);
+    FUZZ_CHECK(settings.length != 0 && settings.length <= 99999);
+  } catch (const common::Stop& stop) {
+    FUZZ_CHECK(console.finish(stop) <= 1);
+  }
+}
+
+void conversion(const std::uint8_t* data, std::size_t size) {
+  std::string input(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string> parts;
+  for (std::size_t start = 0;;) {
+    std::size_t end = input.find("\n--\n", start);
+    parts.push_back(input.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos || parts.size() == 3) break;
+    start = end + 4;
+  }
+  parts.resize(3);
+  reset_work_dir();
+  std::string dir = work_dir().string() + "/";
+  write_file(work_dir() / "hdr.wfdisc", parts[0]);
+  write_file(work_dir() / "abc.w", parts[1]);
+
+  // Arguments one a line; an explicit output name stays a plain name inside the directory.
+  std::vector<std::string> args{"hdr.wfdisc"};
+  std::istringstream lines(parts[2]);
+  for (std::string line; std::getline(lines, line) && args.size() < 8;) {
+    if (!line.empty() && line[0] == '/') {
+      args.push_back(line);
+    } else if (args.size() == 1 && !line.empty() &&
+               line.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") == std::string::npos) {
+      args.push_back(line);
+    }
+  }
+  args.push_back("/I" + dir);
+  args.push_back("/O" + dir);
+  std::map<std::string, std::string> before = snapshot();
+
+  std::ostringstream out, err;
+  common::Console console(out, err);
+  int status = driver::run(args, console);
+  FUZZ_CHECK(status == 0 || status == 1);
+
+  std::map<std::string, std::string> after = snapshot();
+  for (const auto& [name, bytes] : before) {
+    if (name == "hdr.wfdisc" || name == "abc.w") FUZZ_CHECK(after[name] == bytes);
+  }
+  std::vector<std::string> created;
+  for (const auto& [name, bytes] : after) {
+    if (!before.count(name)) created.push_back(name);
+  }
+  FUZZ_CHECK(created.size() <= 1);
+  if (status == 0) {
+    FUZZ_CHECK(created.size() == 1);
+    check_block(after[created[0]]);
+    FUZZ_CHECK(out.str() == " \r\n" && err.str().empty());
+  } else {
+    FUZZ_CHECK(out.str().size() + err.str().size() > 0);
+  }
+}
+
+}  // namespace wavconv::fuzz

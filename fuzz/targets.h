@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Fuzz entry points. Each takes arbitrary bytes and aborts when an invariant fails.
+namespace wavconv::fuzz {
+
+// The bytes as a header file: the wfdisc record read and the sample path composed.
+void wfdisc_record(const std::uint8_t* data, std::size_t size);
+
+// Byte 0 picks I or F and the width, byte 1 the decimals; the rest is the field.
+void numeric_input(const std::uint8_t* data, std::size_t size);
+
+// The bytes split at NUL into an argument vector for the option reader.
+void command_line(const std::uint8_t* data, std::size_t size);
+
+// A whole conversion in a private directory: header bytes, sample bytes and arguments,
+// separated by the four bytes "\n--\n".
+void conversion(const std::uint8_t* data, std::size_t size);
+
+}  // namespace wavconv::fuzz

@@ -1,0 +1,190 @@
+#include "common/format.h"
+
+#include <gtest/gtest.h>
+
+#include "common/edit.h"
+
+namespace wavconv::common {
+namespace {
+
+struct RealCase {
+  double value;
+  int width, digits;
+  const char* expected;
+};
+
+TEST(RealEdit, SevenSignificantDigitsNoLeadingZeroAndAsterisks) {
+  const RealCase cases[] = {
+      {1.2345678f, 11, 7, "  1.2345680"},  {3.1015625f, 11, 7, "  3.1015630"},
+      {9.99996f, 7, 4, "10.0000"},         {99.99f, 6, 1, " 100.0"},
+      {-0.004f, 6, 1, "    .0"},           {-0.00006f, 7, 4, " -.0001"},
+      {-0.00004f, 7, 4, "  .0000"},        {12345.678f, 7, 2, "*******"},
+      {0.5f, 7, 4, "  .5000"},             {0.0f, 9, 4, "    .0000"},
+      {-0.0f, 9, 4, "    .0000"},          {20.0f, 11, 7, " 20.0000000"},
+      {0.25f, 9, 6, "  .250000"},          {-1.0f, 6, 1, "  -1.0"},
+      {1000.0f, 11, 7, "***********"},     {999.5f, 11, 7, "999.5000000"},
+      {100.0f, 9, 6, "*********"},         {123456789.0f, 16, 6, "123456800.000000"},
+  };
+  for (const RealCase& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(edit_real(c.value, c.width, c.digits), c.expected);
+  }
+}
+
+TEST(IntegerEdit, RightJustifiedOrAsterisks) {
+  EXPECT_EQ(edit_integer(123456789, 8), "********");
+  EXPECT_EQ(edit_integer(-1234567, 8), "-1234567");
+  EXPECT_EQ(edit_integer(-12345678, 8), "********");
+  EXPECT_EQ(edit_integer(5, 2), " 5");
+  EXPECT_EQ(edit_integer(100, 2), "**");
+  EXPECT_EQ(edit_integer(0, 3), "  0");
+}
+
+TEST(TextEdit, CutOnTheRightOrBlanksOnTheLeft) {
+  EXPECT_EQ(edit_text("abcdef", 3), "abc");
+  EXPECT_EQ(edit_text("ab", 4), "  ab");
+  EXPECT_EQ(edit_text("ab", 0), "ab");
+}
+
+TEST(FormatWrite, RevertsToTheStartForMoreItems) {
+  Format format = Format::parse("(10i8)");
+  for (int n : {0, 3, 10, 21, 25}) {
+    SCOPED_TRACE(n);
+    std::vector<Item> items(n, Item{std::int32_t{7}});
+    std::vector<std::string> records = write(format, items);
+    std::size_t expected_records = n == 0 ? 1 : (n + 9) / 10;
+    ASSERT_EQ(records.size(), expected_records);
+    EXPECT_EQ(records.back().size(), n == 0 ? 0u : 8u * ((n - 1) % 10 + 1));
+    EXPECT_EQ(records.front().substr(0, n ? 8 : 0), n ? "       7" : "");
+  }
+}
+
+TEST(FormatWrite, SlashesMakeEmptyRecordsAroundTheItem) {
+  std::vector<std::string> records = write(Format::parse("(/,A60,/)"), {std::string_view("x")});
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0], "");
+  EXPECT_EQ(records[1], std::string(59, ' ') + "x");
+  EXPECT_EQ(records[2], "");
+}
+
+TEST(FormatParse, RejectsMalformedStrings) {
+  for (const char* text : {"", "10i8", "(i)", "(f7)", "(q3)", "(i8", "(i8,)"}) {
+    SCOPED_TRACE(text);
+    EXPECT_THROW(Format::parse(text), std::invalid_argument);
+  }
+}
+
+struct FieldReader {
+  std::int32_t i = -99;
+  double d = -99;
+  float f = -99;
+  ReadStatus integer(const char* format, std::string_view record) {
+    const Destination dest[] = {&i};
+    return read(Format::parse(format), record, dest);
+  }
+  ReadStatus real(const char* format, std::string_view record) {
+    const Destination dest[] = {&d};
+    return read(Format::parse(format), record, dest);
+  }
+  ReadStatus single(const char* format, std::string_view record) {
+    const Destination dest[] = {&f};
+    return read(Format::parse(format), record, dest);
+  }
+};
+
+TEST(IntegerInput, BlanksSignsAndErrors) {
+  struct Case {
+    const char* format;
+    const char* record;
+    ReadStatus status;
+    int value;
+  } cases[] = {
+      {"(i3)", "  7", ReadStatus::kOk, 7},      {"(i3)", "   ", ReadStatus::kOk, 0},
+      {"(i3)", "1 2", ReadStatus::kOk, 12},     {"(i2)", "-5", ReadStatus::kOk, -5},
+      {"(i3)", "1,2", ReadStatus::kOk, 1},      {"(i3)", "4\r5", ReadStatus::kOk, 4},
+      {"(i3)", " x ", ReadStatus::kError, 0},   {"(i1)", "-", ReadStatus::kError, 0},
+      {"(i2)", "+ ", ReadStatus::kError, 0},    {"(i10)", "2147483648", ReadStatus::kError, 0},
+      {"(i11)", "-2147483648", ReadStatus::kOk, INT32_MIN},
+      {"(i2)", "", ReadStatus::kOk, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record);
+    FieldReader r;
+    EXPECT_EQ(r.integer(c.format, c.record), c.status);
+    if (c.status == ReadStatus::kOk) {
+      EXPECT_EQ(r.i, c.value);
+    }
+  }
+}
+
+TEST(RealInput, ImpliedDecimalsExponentsAndErrors) {
+  struct Case {
+    const char* format;
+    const char* record;
+    bool ok;
+    double value;
+  } cases[] = {
+      {"(f17.5)", "12345", true, 0.12345},     {"(f17.5)", "12345.", true, 12345.0},
+      {"(f9.4)", "1.5+3", true, 1500.0},       {"(f9.4)", "1.5E-2", true, 0.015},
+      {"(f9.4)", "25d1", true, 0.0025e1},      {"(f9.4)", "  -2. 5  ", true, -2.5},
+      {"(f9.4)", "", true, 0.0},               {"(f9.4)", "-", false, 0},
+      {"(f9.4)", ".", false, 0},               {"(f9.4)", "1.5E", false, 0},
+      {"(f9.4)", "1.2.3", false, 0},           {"(f9.4)", "1x", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record);
+    FieldReader r;
+    EXPECT_EQ(r.real(c.format, c.record), c.ok ? ReadStatus::kOk : ReadStatus::kError);
+    if (c.ok) {
+      EXPECT_DOUBLE_EQ(r.d, c.value);
+    }
+  }
+  FieldReader r;
+  EXPECT_EQ(r.single("(f9.4)", "1.e39"), ReadStatus::kError);  // beyond a 32-bit real
+  EXPECT_EQ(r.real("(f9.4)", "1.e39"), ReadStatus::kOk);
+}
+
+TEST(RecordRead, ShortLineCommaAndLineEnd) {
+  std::int32_t a = -1, b = -1;
+  std::string text(4, '?');
+  const Destination dest[] = {&a, &text, &b};
+  // A comma ends the first field early and is consumed; the line ends inside the text field.
+  EXPECT_EQ(read(Format::parse("(i5,a4,i3)"), "12,ab", dest), ReadStatus::kOk);
+  EXPECT_EQ(a, 12);
+  EXPECT_EQ(text, "ab  ");
+  EXPECT_EQ(b, 0);
+  // A CR ends a numeric field and the rest of the line for every later field.
+  EXPECT_EQ(read(Format::parse("(i3,a4,i3)"), "9\rxyz  42", dest), ReadStatus::kOk);
+  EXPECT_EQ(a, 9);
+  EXPECT_EQ(text, "    ");
+  EXPECT_EQ(b, 0);
+  // A wider field skips its leftmost characters.
+  EXPECT_EQ(read(Format::parse("(i1,a6,i1)"), "1xyabcd2", dest), ReadStatus::kOk);
+  EXPECT_EQ(text, "abcd");
+  EXPECT_EQ(b, 2);
+}
+
+TEST(RecordRead, EndOfDataAndReversion) {
+  struct Lines : RecordSource {
+    std::vector<std::string> lines;
+    std::size_t next = 0;
+    std::optional<std::string_view> next_record() override {
+      if (next == lines.size()) return std::nullopt;
+      return lines[next++];
+    }
+  };
+  std::int32_t a = 0, b = 0;
+  const Destination two[] = {&a, &b};
+  Lines empty;
+  EXPECT_EQ(read(Format::parse("(i3)"), empty, two), ReadStatus::kEnd);
+  Lines lines;
+  lines.lines = {"  1", "  2"};
+  EXPECT_EQ(read(Format::parse("(i3)"), lines, two), ReadStatus::kOk);
+  EXPECT_EQ(b, 2);
+  Lines one;
+  one.lines = {"  1"};
+  EXPECT_EQ(read(Format::parse("(i3)"), one, two), ReadStatus::kEnd);
+}
+
+}  // namespace
+}  // namespace wavconv::common

@@ -1,0 +1,125 @@
+#include "css/wfdisc.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "common/stop.h"
+#include "css/samples.h"
+#include "test_support.h"
+
+namespace wavconv::css {
+namespace {
+
+using testing::Header;
+using testing::TempDir;
+
+TEST(WfdiscRead, ReadsTheFirstRecordOfSeveral) {
+  TempDir dir;
+  Header h;
+  h.samprate = 40.0;
+  Header second;
+  second.sta = "XYZ";
+  dir.write("h.wfdisc", h.line() + "\n" + second.line() + "\n" + second.line() + "\n");
+  Wfdisc record;
+  ASSERT_EQ(read_wfdisc(dir.file("h.wfdisc"), record), HeaderError::kNone);
+  EXPECT_EQ(record.sta, "ABC   ");
+  EXPECT_EQ(record.chan, "BHZ     ");
+  EXPECT_DOUBLE_EQ(record.time, 981947229.0);
+  EXPECT_EQ(record.jdate, 2001043);
+  EXPECT_FLOAT_EQ(record.samprate, 40.0f);
+  EXPECT_EQ(record.dfile, std::string("abc.w") + std::string(27, ' '));
+  EXPECT_EQ(record.lddate, "2001/02/12       ");
+}
+
+TEST(WfdiscRead, ShortLinesReadAsBlanks) {
+  TempDir dir;
+  Header h;
+  h.foff = 77;
+  // Cut after dfile (column 245), with CR LF line ends; then cut inside dfile.
+  dir.write("a.wfdisc", h.line().substr(0, 245) + "\r\n");
+  dir.write("b.wfdisc", h.line().substr(0, 216) + "\r\n");
+  Wfdisc a, b;
+  ASSERT_EQ(read_wfdisc(dir.file("a.wfdisc"), a), HeaderError::kNone);
+  EXPECT_EQ(a.foff, 0);
+  EXPECT_EQ(a.lddate, std::string(17, ' '));
+  ASSERT_EQ(read_wfdisc(dir.file("b.wfdisc"), b), HeaderError::kNone);
+  EXPECT_EQ(b.dfile, "abc" + std::string(29, ' '));  // the CR is not part of the name
+}
+
+TEST(WfdiscRead, FailuresToOpenAndToRead) {
+  TempDir dir;
+  Wfdisc record;
+  EXPECT_EQ(read_wfdisc(dir.file("missing"), record), HeaderError::kOpen);
+  EXPECT_EQ(read_wfdisc(dir.path().string(), record), HeaderError::kOpen);  // a directory
+  EXPECT_EQ(read_wfdisc("", record), HeaderError::kOpen);
+  dir.write("empty", "");
+  EXPECT_EQ(read_wfdisc(dir.file("empty"), record), HeaderError::kRead);
+  std::string line = Header().line();
+  line.replace(79, 8, "  abcdef");  // letters in the nsamp column
+  dir.write("letters", line);
+  EXPECT_EQ(read_wfdisc(dir.file("letters"), record), HeaderError::kRead);
+}
+
+TEST(SamplePath, FromDirAndDfile) {
+  struct Case {
+    const char* header;
+    const char* dir;
+    const char* dfile;
+    const char* expected;
+  } cases[] = {
+      {"d:\\css\\x.wfdisc", "-", "x.w", "d:\\css\\x.w"},
+      {"d:\\css\\x.wfdisc", ".", "x.w", "d:\\css\\x.w"},
+      {"x.wfdisc", "-", "x.w", "x.w"},
+      {"css/x.wfdisc", "-", "x.w", "css/x.w"},
+      {"css/x.wfdisc", "..\\wave\\", "x.w", "css/x.w"},
+      {"x.wfdisc", "d:\\wave\\", "x.w", "d:\\wave\\x.w"},
+      {"x.wfdisc", "d:\\wave", "x.w", "d:\\wavex.w"},
+      {"x.wfdisc", "data/", "my file.w", "data/my"},
+      {"in/x.wfdisc", "", "", "in/"},
+      {"x.wfdisc", "a;b|$(c)&`d`/", "e.w", "a;b|$(c)&`d`/e.w"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    Wfdisc record;
+    record.dir = std::string(c.dir) + std::string(64 - std::strlen(c.dir), ' ');
+    record.dfile = std::string(c.dfile) + std::string(32 - std::strlen(c.dfile), ' ');
+    EXPECT_EQ(sample_path(c.header, record), c.expected);
+  }
+}
+
+TEST(SampleLoad, LittleEndianFromByteZeroRemainderDropped) {
+  TempDir dir;
+  dir.write("s.w", std::string("\x01\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x80\x00\x00\x00\x01"
+                               "\x05\x06",
+                               18));
+  SampleFile file = SampleFile::open(dir.file("s.w"));
+  ASSERT_EQ(file.sample_count(), 4);
+  Samples samples = file.load(4);
+  EXPECT_EQ(std::vector<int>(samples.begin(), samples.end()),
+            (std::vector<int>{1, -1, INT32_MIN, 16777216}));
+  for (std::size_t bytes : {3u, 0u}) {
+    dir.write("small.w", std::string(bytes, '\x07'));
+    EXPECT_EQ(SampleFile::open(dir.file("small.w")).sample_count(), 0);
+  }
+}
+
+TEST(SampleLoad, MissingDirectoryOrShortFileIsFatal) {
+  TempDir dir;
+  EXPECT_THROW(SampleFile::open(dir.file("none.w")), common::Stop);
+  EXPECT_THROW(SampleFile::open(dir.path().string()), common::Stop);
+  EXPECT_THROW(SampleFile::open(""), common::Stop);
+  dir.write("s.w", std::string(8, '\0'));
+  SampleFile file = SampleFile::open(dir.file("s.w"));
+  EXPECT_THROW(file.load(3), common::Stop);
+}
+
+TEST(SampleLoad, ZeroSamprateIsFatal) {
+  EXPECT_THROW(end_time(0.0, 10, 0.0f), common::Stop);
+  EXPECT_DOUBLE_EQ(end_time(100.0, 21, 20.0f), 101.0);
+  EXPECT_DOUBLE_EQ(end_time(100.0, 21, -20.0f), 99.0);
+}
+
+}  // namespace
+}  // namespace wavconv::css

@@ -1,0 +1,142 @@
+#include "gse/block.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "common/format.h"
+#include "test_support.h"
+
+namespace wavconv::gse {
+namespace {
+
+struct StringSink : common::LineSink {
+  std::string text;
+  int fail_after = -1;  // records accepted before writes fail
+  bool put(std::string_view record) override { return put_lines(std::string(record) + "\r\n"); }
+  bool put_lines(std::string_view lines) override {
+    if (fail_after == 0) return false;
+    if (fail_after > 0) --fail_after;
+    text += lines;
+    return true;
+  }
+};
+
+css::Wfdisc example_record() {
+  css::Wfdisc record;
+  record.sta = "ABC   ";
+  record.chan = "BHZ     ";
+  record.instype = "STS-2 ";
+  record.samprate = 20.0f;
+  record.calib = 1.0f;
+  record.calper = 1.0f;
+  return record;
+}
+
+common::Calendar example_start() { return common::to_calendar(981947229); }
+
+TEST(HeaderLines, WorkedExampleColumnByColumn) {
+  css::Wfdisc record = example_record();
+  EXPECT_EQ(wid1_line(example_start(), "043", 1201, record),
+            "WID1  2001043  3  7  9   0     1201 ABC    BHZ      BZ  20.0000000 STS-2  INT8 0");
+  EXPECT_EQ(calibration_line(record),
+            " 1.0000001 1.0000     .0000     .0000     .0000     .0000   -1.00   -1.00   -1.0");
+  EXPECT_EQ(checksum_line(123456), "CHK1              123456" + std::string(56, ' '));
+}
+
+TEST(HeaderLines, ValuesTooWideBecomeAsterisks) {
+  css::Wfdisc record = example_record();
+  record.samprate = 1000.0f;
+  record.calib = 100.0f;
+  record.calper = 100.0f;
+  std::string wid1 = wid1_line(example_start(), "043", 0, record);
+  EXPECT_EQ(wid1.substr(55, 11), "***********");
+  EXPECT_EQ(wid1.substr(27, 8), "       0");
+  std::string line2 = calibration_line(record);
+  EXPECT_EQ(line2.substr(0, 17), "*********1*******");
+  record.calib = 0.5f;
+  EXPECT_EQ(calibration_line(record).substr(0, 9), "  .500000");
+}
+
+TEST(DataLines, TenValuesALineAndAShortLastLine) {
+  for (int n : {25, 10, 0}) {
+    SCOPED_TRACE(n);
+    std::vector<std::int32_t> samples(n);
+    for (int i = 0; i < n; ++i) samples[i] = i * 1000 - 7;
+    StringSink sink;
+    std::int64_t too_wide = 0;
+    ASSERT_TRUE(write_data_lines(samples, sink, too_wide));
+    std::vector<common::Item> items(samples.begin(), samples.end());
+    std::string expected;
+    for (const std::string& line : common::write(common::Format::parse("(10i8)"), items)) {
+      expected += line + "\r\n";
+    }
+    EXPECT_EQ(sink.text, expected);
+  }
+}
+
+// The fast data-line path gives the general notation's bytes at every width boundary.
+TEST(DataLines, MatchTheGeneralIntegerEditing) {
+  std::vector<std::int32_t> values = {0, 1, -1, -9999999, -10000000, 99999999, 100000000,
+                                      std::numeric_limits<std::int32_t>::min(),
+                                      std::numeric_limits<std::int32_t>::max()};
+  for (std::int64_t p = 10; p <= 1000000000; p *= 10) {
+    for (std::int64_t v : {p - 1, p, -p + 1, -p}) values.push_back(static_cast<std::int32_t>(v));
+  }
+  for (std::int32_t v = -120000; v <= 120000; ++v) values.push_back(v);
+  const common::Format i8 = common::Format::parse("(i8)");
+  std::int64_t too_wide = 0, expected_wide = 0;
+  char out[8];
+  for (std::int32_t v : values) {
+    format_values(&v, 1, out, too_wide);
+    std::string general = common::write(i8, {v})[0];
+    if (general == "********") ++expected_wide;
+    ASSERT_EQ(std::string(out, 8), general) << v;
+  }
+  EXPECT_EQ(too_wide, expected_wide);
+}
+
+TEST(Block, WholeBlockAndTooWideCount) {
+  std::vector<std::int32_t> samples = {1, 123456789, -3};
+  StringSink sink;
+  BlockResult result =
+      write_block(example_record(), example_start(), "043", samples, 123456, sink);
+  EXPECT_TRUE(result.written);
+  EXPECT_EQ(result.too_wide, 1);
+  EXPECT_EQ(sink.text.substr(164, 82), "DAT1" + std::string(76, ' ') + "\r\n");
+  EXPECT_EQ(sink.text.substr(246, 26), "       1********      -3\r\n");
+  EXPECT_EQ(sink.text.substr(sink.text.size() - 82), "STOP" + std::string(76, ' ') + "\r\n");
+}
+
+TEST(Block, FirstFailedWriteStopsTheBlock) {
+  std::vector<std::int32_t> samples(30, 5);
+  StringSink sink;
+  sink.fail_after = 3;  // WID1, line 2, DAT1
+  EXPECT_FALSE(write_block(example_record(), example_start(), "043", samples, 150, sink).written);
+  EXPECT_EQ(sink.text.size(), 3u * 82);
+
+  std::unique_ptr<common::OutputFile> full;
+  ASSERT_EQ(common::OutputFile::open("/dev/full", full), common::OutputFile::Open::kOpened);
+  BlockResult result = write_block(example_record(), example_start(), "043", samples, 150, *full);
+  EXPECT_FALSE(result.written && full->close());
+}
+
+TEST(OutputFile, ReplacesALongerFileAndRefusesReadOnlyOnes) {
+  testing::TempDir dir;
+  dir.write("out.gse", std::string(1000, 'x'));
+  std::unique_ptr<common::OutputFile> file;
+  ASSERT_EQ(common::OutputFile::open(dir.file("out.gse"), file),
+            common::OutputFile::Open::kOpened);
+  EXPECT_TRUE(file->put("abc"));
+  EXPECT_TRUE(file->close());
+  EXPECT_EQ(dir.read("out.gse"), "abc\r\n");
+  // /proc/version can be read but never written, even by root.
+  EXPECT_NE(common::OutputFile::open("/proc/version", file), common::OutputFile::Open::kFailed);
+  EXPECT_FALSE(file->put("abc") && file->close());
+  EXPECT_EQ(common::OutputFile::open(dir.path().string(), file), common::OutputFile::Open::kFailed);
+  EXPECT_EQ(common::OutputFile::open(dir.file("no/such.gse"), file),
+            common::OutputFile::Open::kFailed);
+}
+
+}  // namespace
+}  // namespace wavconv::gse

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace wavconv::testing {
+
+// A fresh directory under the system's temporary directory, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  void write(const std::string& name, const std::string& bytes) const;
+  std::string read(const std::string& name) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+// A header line in the wfdisc layout (283 columns) with the fields a conversion uses.
+struct Header {
+  std::string sta = "ABC";
+  std::string chan = "BHZ";
+  double time = 981947229.0;  // 2001-02-12 03:07:09
+  int jdate = 2001043;
+  int nsamp = 0;
+  double samprate = 20.0;
+  double calib = 1.0;
+  double calper = 1.0;
+  std::string instype = "STS-2";
+  std::string datatype = "i4";
+  std::string dir = "-";
+  std::string dfile = "abc.w";
+  int foff = 0;
+  std::string line() const;
+};
+
+// Little-endian bytes of the samples.
+std::string sample_bytes(const std::vector<int>& samples);
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status;
+};
+
+// Runs the built program in `dir` with `args`.
+RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args);
+
+}  // namespace wavconv::testing

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Writes the inputs of the whole-run golden cases and of the bundled example.
+
+The expected outputs are produced by the program (WAVCONV_UPDATE_GOLDEN=1) and reviewed.
+"""
+import math
+import os
+import shutil
+import struct
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+GOLDEN = os.path.join(ROOT, "tests", "golden")
+
+
+def header(sta="ABC", chan="BHZ", time=981947229.0, jdate=2001043, nsamp=0, samprate=20.0,
+           calib=1.0, calper=1.0, instype="STS-2", datatype="i4", dir="-", dfile="abc.w"):
+    return ("%-6.6s %-8.8s %17.5f %8d %8d %8d %17.5f %8d %11.7f %16.6f %16.6f %-6.6s %-1s "
+            "%-2.2s %-1s %-64.64s %-32.32s %10d %8d %-17s\n") % (
+        sta, chan, time, 1, 1, jdate, time, nsamp, samprate, calib, calper, instype, "-",
+        datatype, "-", dir, dfile, 0, -1, "2001/02/12")
+
+
+def random_walk(n, seed=12345, scale=300):
+    values, v, state = [], 0, seed
+    for _ in range(n):
+        state = (state * 1103515245 + 12345) % 2**31
+        v += (state % (2 * scale + 1)) - scale
+        values.append(v)
+    return values
+
+
+def sample_bytes(values):
+    return b"".join(struct.pack("<i", v) for v in values)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+
+
+SMALL = [0, 1, -1, 7, -42, 1234567, -1234567, 99999999, -9999999, 10, 100, 1000, 10000,
+         100000, 1000000, 10000000, -10, -100, -1000, -10000, -100000, -1000000, 5, 6, 7]
+
+
+def case(name, args, files):
+    base = os.path.join(GOLDEN, name)
+    shutil.rmtree(os.path.join(base, "in"), ignore_errors=True)
+    write(os.path.join(base, "args"), "".join(a + "\n" for a in args))
+    for rel, data in files.items():
+        write(os.path.join(base, "in", rel), data)
+
+
+def main():
+    std = {"hdr.wfdisc": header(nsamp=25), "abc.w": sample_bytes(SMALL)}
+    case("typical_jump_length", ["hdr.wfdisc", "/J60", "/L600", "/Iin/", "/Oout/"],
+         {"in/hdr.wfdisc": header(nsamp=180000), "in/abc.w": sample_bytes(random_walk(180000)),
+          "out/.keep": ""})
+    case("default_name", ["hdr.wfdisc"], std)
+    case("explicit_name", ["hdr.wfdisc", "out.gse"], std)
+    case("third_name_ignored", ["hdr.wfdisc", "out.gse", "extra.gse"], std)
+    case("dirs_with_separator", ["hdr.wfdisc", "/icss/", "/ogse/"],
+         {"css/hdr.wfdisc": header(), "css/abc.w": sample_bytes(SMALL), "gse/.keep": ""})
+    case("dirs_without_separator", ["hdr.wfdisc", "/Iin", "/Oout"],
+         {"inhdr.wfdisc": header(), "abc.w": sample_bytes(SMALL)})
+    case("samples_too_wide", ["hdr.wfdisc"],
+         {"hdr.wfdisc": header(), "abc.w": sample_bytes([1, 123456789, -10000000, -9999999])})
+    case("longer_output_replaced", ["hdr.wfdisc", "out.gse"], dict(std, **{"out.gse": "x" * 20000}))
+    case("missing_header", ["hdr.wfdisc"], {"abc.w": sample_bytes(SMALL)})
+    case("unreadable_header", ["hdr.wfdisc"], {"hdr.wfdisc": "", "abc.w": sample_bytes(SMALL)})
+    case("missing_sample_file", ["hdr.wfdisc"], {"hdr.wfdisc": header()})
+    case("samprate_zero", ["hdr.wfdisc"],
+         {"hdr.wfdisc": header(samprate=0.0), "abc.w": sample_bytes(SMALL)})
+    case("missing_output_dir", ["hdr.wfdisc", "/Onodir/"], std)
+    case("output_names_header", ["hdr.wfdisc", "hdr.wfdisc"], std)
+    case("output_names_samples_other_spelling", ["hdr.wfdisc", "./sub/../abc.w"],
+         dict(std, **{"sub/.keep": ""}))
+    case("empty_output_name", ["hdr.wfdisc", "<empty>"], std)
+    case("usage_no_arguments", [], {})
+    # 2001-12-31 23:59:30 at 1 sample per second: a jump of 60 s starts the block in 2002.
+    case("jump_across_new_year", ["hdr.wfdisc", "/J60", "/L20"],
+         {"hdr.wfdisc": header(time=1009843170.0, jdate=2001365, samprate=1.0),
+          "abc.w": sample_bytes(random_walk(200))})
+
+    # The bundled example: three minutes at 20 samples per second, a quiet background with a
+    # small local event (P and S arrivals with decaying coda) 60 s in.
+    n, rate = 3600, 20.0
+    noise = random_walk(n, seed=777, scale=40)
+    trend = [sum(noise[max(0, i - 20):i + 1]) // len(noise[max(0, i - 20):i + 1]) for i in range(n)]
+    values = []
+    for i in range(n):
+        t = i / rate
+        v = noise[i] - trend[i]
+        for onset, amp, freq, decay in ((60.0, 9000, 6.0, 2.5), (67.5, 25000, 3.0, 6.0)):
+            if t >= onset:
+                dt = t - onset
+                v += amp * math.exp(-dt / decay) * math.sin(2 * math.pi * freq * dt) * \
+                    min(1.0, dt * 4)
+        values.append(int(round(v)))
+    write(os.path.join(ROOT, "examples", "example.wfdisc"),
+          header(sta="WVC01", chan="HHZ", time=981947229.0, jdate=2001043, nsamp=n,
+                 samprate=rate, calib=0.0421, calper=1.0, instype="STS-2", dfile="example.w"))
+    write(os.path.join(ROOT, "examples", "example.w"), sample_bytes(values))
+
+
+if __name__ == "__main__":
+    main()
