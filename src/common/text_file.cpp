@@ -174,13 +174,14 @@ bool OutputFile::flush() {
 
 bool OutputFile::put_lines(std::string_view text) {
   if (!ok_) return false;
+  // Large pieces go straight to the file, behind what is buffered.
+  if (text.size() >= kBufferSize / 2) return flush() && write_out(text.data(), text.size());
   if (used_ + text.size() <= kBufferSize) {
     std::memcpy(buffer_.get() + used_, text.data(), text.size());
     used_ += text.size();
     return true;
   }
   if (!flush()) return false;
-  if (text.size() >= kBufferSize / 2) return write_out(text.data(), text.size());
   std::memcpy(buffer_.get(), text.data(), text.size());
   used_ = text.size();
   return true;

@@ -1,6 +1,7 @@
 #include "gse/block.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -24,34 +25,32 @@ std::string marker_line(std::string_view marker) {
   return line;
 }
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-// One value in 8 columns at `p`.
+// One value in 8 columns at `p`. The eight digits are formed together in one 64-bit word, one
+// byte a digit, the most significant in the lowest byte; leading zeros become blanks.
 inline void put_value(char* p, std::int32_t v, std::int64_t& too_wide) {
-  if (v > 99'999'999 || v < -9'999'999) {
+  if (v > 99'999'999 || v < -9'999'999) [[unlikely]] {
     std::memcpy(p, "********", kValueWidth);
     ++too_wide;
     return;
   }
-  std::memcpy(p, "        ", kValueWidth);
-  std::uint32_t u = v < 0 ? static_cast<std::uint32_t>(-v) : static_cast<std::uint32_t>(v);
-  char* q = p + kValueWidth;
-  while (u >= 100) {
-    std::uint32_t r = u % 100;
-    u /= 100;
-    q -= 2;
-    std::memcpy(q, kDigitPairs + 2 * r, 2);
-  }
-  if (u >= 10) {
-    q -= 2;
-    std::memcpy(q, kDigitPairs + 2 * u, 2);
-  } else {
-    *--q = static_cast<char>('0' + u);
-  }
-  if (v < 0) *--q = '-';
+  std::uint64_t u = v < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(v))
+                          : static_cast<std::uint64_t>(v);
+  // Two 4-digit halves in 32-bit lanes, then 2-digit pairs in 16-bit lanes, then digits.
+  std::uint64_t high = u / 10000;
+  std::uint64_t merged = high | ((u - high * 10000) << 32);
+  std::uint64_t pairs = ((merged * 10486) >> 20) & ((0x7Full << 32) | 0x7Full);
+  std::uint64_t quads = ((merged - 100 * pairs) << 16) + pairs;
+  std::uint64_t digits = ((quads * 103) >> 10) & 0x000F000F000F000Full;
+  digits += (quads - 10 * digits) << 8;
+
+  int lead = std::min(std::countr_zero(digits) >> 3, 7);  // leading zero digits
+  std::uint64_t blanks = (1ull << (8 * lead)) - 1;
+  std::uint64_t text = ((digits | 0x3030303030303030ull) & ~blanks) | (0x2020202020202020ull & blanks);
+  // A minus sign replaces the blank before the first digit ('-' is 0x0d above a blank).
+  text += v < 0 ? 0x0dull << (8 * (lead - 1)) : 0;
+  // Byte 0 of the word is the first column.
+  if constexpr (std::endian::native == std::endian::big) text = __builtin_bswap64(text);
+  std::memcpy(p, &text, kValueWidth);
 }
 
 }  // namespace

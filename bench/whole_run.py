@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""Times whole conversions of full segments against the I/O floor.
+
+Usage: bench/whole_run.py [BUILD_DIR]   (default build-bench; configured with -DWAVCONV_BENCH=ON)
+
+For 864,000 and 8,640,000 samples (a random walk within +-2,000,000) it reports the median
+wall time of wavconv and of io_floor (read the samples, write an output-sized file, 256 KiB
+blocks), their ratio, wavconv's peak RSS and, when valgrind is present, callgrind's user-space
+instructions per sample.
+"""
+import array
+import os
+import random
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build-bench"))
+WAVCONV = os.path.join(BUILD, "wavconv")
+IO_FLOOR = os.path.join(BUILD, "io_floor")
+RUNS = 9
+
+
+def header(nsamp):
+    return ("%-6s %-8s %17.5f %8d %8d %8d %17.5f %8d %11.7f %16.6f %16.6f %-6s %-1s %-2s %-1s "
+            "%-64s %-32s %10d %8d %-17s\n") % ("ABC", "BHZ", 981947229.0, 1, 1, 2001043,
+                                              981947229.0, nsamp, 10.0, 1.0, 1.0, "STS-2", "-",
+                                              "i4", "-", "-", "seg.w", 0, -1, "2001/02/12")
+
+
+def make_segment(directory, n):
+    rng = random.Random(n)
+    values = array.array("i", bytes(4 * n))
+    v = 0
+    for i in range(n):
+        v += rng.randint(-20000, 20000)
+        if v > 2000000 or v < -2000000:
+            v //= 2
+        values[i] = v
+    if sys.byteorder != "little":
+        values.byteswap()
+    with open(os.path.join(directory, "seg.w"), "wb") as f:
+        values.tofile(f)
+    with open(os.path.join(directory, "hdr.wfdisc"), "w") as f:
+        f.write(header(n))
+
+
+def timed(command, cwd):
+    """Wall seconds and the child's peak RSS in KiB."""
+    pid_start = time.perf_counter()
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    elapsed = time.perf_counter() - pid_start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("failed: %s" % " ".join(command))
+    return elapsed, usage.ru_maxrss
+
+
+def measure(n):
+    work = tempfile.mkdtemp(prefix="wavconv-bench-")
+    try:
+        make_segment(work, n)
+        convert = [WAVCONV, "hdr.wfdisc", "out.gse"]
+        timed(convert, work)
+        out_bytes = os.path.getsize(os.path.join(work, "out.gse"))
+        floor = [IO_FLOOR, "seg.w", "floor.out", str(out_bytes)]
+        conv_times, floor_times, rss = [], [], 0
+        for _ in range(RUNS):
+            t, r = timed(convert, work)
+            conv_times.append(t)
+            rss = max(rss, r)
+            floor_times.append(timed(floor, work)[0])
+        result = {
+            "samples": n,
+            "in_bytes": 4 * n,
+            "out_bytes": out_bytes,
+            "wavconv_ms": 1000 * statistics.median(conv_times),
+            "floor_ms": 1000 * statistics.median(floor_times),
+            "rss_kib": rss,
+        }
+        if shutil.which("valgrind"):
+            cg = os.path.join(work, "cg.out")
+            subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + cg] + convert,
+                           cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           check=True)
+            with open(cg) as f:
+                total = next(int(l.split()[1]) for l in f if l.startswith("summary:"))
+            result["instructions_per_sample"] = total / n
+        return result
+    finally:
+        shutil.rmtree(work)
+
+
+def main():
+    for tool in (WAVCONV, IO_FLOOR):
+        if not os.path.exists(tool):
+            sys.exit("missing %s: cmake -S . -B build-bench -DWAVCONV_BENCH=ON && "
+                     "cmake --build build-bench -j2" % tool)
+    results = [measure(n) for n in (864000, 8640000)]
+    for r in results:
+        line = ("%9d samples: wavconv %7.1f ms, I/O floor %6.1f ms, ratio %4.2f, peak RSS %6.1f MiB"
+                " (input %5.1f MiB, output %5.1f MiB)") % (
+            r["samples"], r["wavconv_ms"], r["floor_ms"], r["wavconv_ms"] / r["floor_ms"],
+            r["rss_kib"] / 1024, r["in_bytes"] / 2**20, r["out_bytes"] / 2**20)
+        if "instructions_per_sample" in r:
+            line += ", %.1f instructions/sample" % r["instructions_per_sample"]
+        print(line)
+    print("growth 864,000 -> 8,640,000 samples: %.2fx wall time"
+          % (results[1]["wavconv_ms"] / results[0]["wavconv_ms"]))
+
+
+if __name__ == "__main__":
+    main()
