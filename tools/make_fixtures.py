@@ -13,11 +13,11 @@ GOLDEN = os.path.join(ROOT, "tests", "golden")
 
 
 def header(sta="ABC", chan="BHZ", time=981947229.0, jdate=2001043, nsamp=0, samprate=20.0,
-           calib=1.0, calper=1.0, instype="STS-2", datatype="i4", dir="-", dfile="abc.w"):
+           calib=1.0, calper=1.0, instype="STS-2", datatype="i4", dir="-", dfile="abc.w", foff=0):
     return ("%-6.6s %-8.8s %17.5f %8d %8d %8d %17.5f %8d %11.7f %16.6f %16.6f %-6.6s %-1s "
             "%-2.2s %-1s %-64.64s %-32.32s %10d %8d %-17s\n") % (
         sta, chan, time, 1, 1, jdate, time, nsamp, samprate, calib, calper, instype, "-",
-        datatype, "-", dir, dfile, 0, -1, "2001/02/12")
+        datatype, "-", dir, dfile, foff, -1, "2001/02/12")
 
 
 def random_walk(n, seed=12345, scale=300):
@@ -66,6 +66,10 @@ def main():
     case("samples_too_wide", ["hdr.wfdisc"],
          {"hdr.wfdisc": header(), "abc.w": sample_bytes([1, 123456789, -10000000, -9999999])})
     case("longer_output_replaced", ["hdr.wfdisc", "out.gse"], dict(std, **{"out.gse": "x" * 20000}))
+    # nsamp, datatype and foff that disagree with the sample file change nothing.
+    case("header_disagrees_with_samples", ["hdr.wfdisc"],
+         {"hdr.wfdisc": header(nsamp=5000, datatype="s4", foff=4000),
+          "abc.w": sample_bytes(SMALL)})
     case("missing_header", ["hdr.wfdisc"], {"abc.w": sample_bytes(SMALL)})
     case("unreadable_header", ["hdr.wfdisc"], {"hdr.wfdisc": "", "abc.w": sample_bytes(SMALL)})
     case("missing_sample_file", ["hdr.wfdisc"], {"hdr.wfdisc": header()})
