@@ -1,10 +1,9 @@
 // Hostile inputs, one row each: what the run must print, its exit status, and that it leaves
-// every existing file as it was and creates nothing but the named output.
+// every existing file as it was and creates nothing but the named output. Every row starts from
+// a good header hdr.wfdisc naming abc.w (3 samples), then applies its steps.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
 #include <map>
 
 #include "test_support.h"
@@ -14,6 +13,26 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A change to the starting files. Ops: 'p' write text b over the header from column a;
+// 'w' write file a with bytes b; 'm' move a to b; 'd' make directory a; 'l' link a to b;
+// 's' resize a to b bytes (sparse); '0' take every permission from a; 'r' make a read-only.
+struct Step {
+  char op;
+  std::string a;
+  std::string b = "";
+};
+
+struct Row {
+  const char* name;
+  std::vector<Step> steps;
+  std::vector<std::string> args;
+  std::string out;         // standard output, exactly
+  std::string err;         // how standard error begins; empty: nothing on it
+  int status;
+  std::string created;     // the file the run writes, if any
+  bool needs_permissions;  // meaningless for root, who reads and writes anything
+};
+
 const std::string kDone = " \r\n";
 const std::string kHeaderOpen =
     "Error opening CSS-header of input file\r\nStop - Program terminated.\r\n\r\n";
@@ -21,212 +40,126 @@ const std::string kHeaderRead =
     "Error reading CSS-header of input file\r\nStop - Program terminated.\r\n\r\n";
 const std::string kOpenOutput = " Error opening output GSE file\r\n";
 const std::string kWriteOutput = " Error writing output GSE file\r\n";
-
-std::string fatal_open(const std::string& unit) {
-  return "\r\nrun-time error F6416: OPEN(" + unit + ")\r\n- ";
-}
-const std::string kFatalRead = "\r\nrun-time error F6502: READ(internal)\r\n- ";
+const std::string kFatalOpen = "\r\nrun-time error F6416: OPEN(";
 const std::string kFatalMath = "\r\nrun-time error M";
+const std::vector<std::string> kArgs = {"hdr.wfdisc"};
 
-struct Row {
-  const char* name;
-  std::function<void(const TempDir&)> setup;
-  std::vector<std::string> args;
-  std::string out;       // standard output, exactly
-  std::string err_head;  // how standard error begins; empty: nothing on it
-  int status;
-  std::vector<std::string> created;  // files the run creates or replaces
-  bool needs_permissions = false;    // meaningless for root, who reads and writes anything
+const std::vector<Row> kRows = {
+    {"header missing", {{'m', "hdr.wfdisc", "x"}}, kArgs, kHeaderOpen, "", 1, "", false},
+    {"header a directory", {{'m', "hdr.wfdisc", "x"}, {'d', "hdr.wfdisc"}}, kArgs, kHeaderOpen, "",
+     1, "", false},
+    {"header unreadable", {{'0', "hdr.wfdisc"}}, kArgs, kHeaderOpen, "", 1, "", true},
+    {"header empty", {{'w', "hdr.wfdisc", ""}}, kArgs, kHeaderRead, "", 1, "", false},
+    {"header with letters in a number column", {{'p', "80", "  abcdef"}}, kArgs, kHeaderRead, "",
+     1, "", false},
+    {"header binary garbage", {{'w', "hdr.wfdisc", std::string("\x7f\x01\xfeZZ\0\0", 7) +
+                                                       std::string(400, '\x9c')}},
+     kArgs, kHeaderRead, "", 1, "", false},
+    {"header one 10 MB line", {{'p', "284", std::string(10 << 20, 'x')}}, kArgs, kDone, "", 0,
+     "abc_043.gse", false},
+    {"header with NUL in dfile", {{'p', "216", std::string(1, '\0')}, {'m', "abc.w", "ab"}},
+     kArgs, kDone, "", 0, "ab_043.gse", false},
+    {"header with CR-only line ends", {{'p', "284", "\r" + Header().line() + "\r"}}, kArgs, kDone,
+     "", 0, "abc_043.gse", false},
+    {"dfile with shell metacharacters",
+     {{'p', "214", "a;b|c$(touch_x)`id`&.w"}, {'m', "abc.w", "a;b|c$(touch_x)`id`&.w"}}, kArgs,
+     kDone, "", 0, "a;b|c$(touch_x)`id`&_043.gse", false},
+    {"dir with shell metacharacters", {{'p', "149", "$(mkdir_x);|&`id`/"}}, kArgs, "",
+     kFatalOpen + "$(mkdir_x);|&`id`/abc.w)", 1, "", false},
+    {"sample file missing", {{'m', "abc.w", "x"}}, kArgs, "", kFatalOpen + "abc.w)", 1, "", false},
+    {"sample file a directory", {{'m', "abc.w", "x"}, {'d', "abc.w"}}, kArgs, "",
+     kFatalOpen + "abc.w)", 1, "", false},
+    {"sample file unreadable", {{'0', "abc.w"}}, kArgs, "", kFatalOpen + "abc.w)", 1, "", true},
+    {"sample file missing, samprate 0", {{'m', "abc.w", "x"}, {'p', "89", "   0.000000"}}, kArgs,
+     "", kFatalOpen + "abc.w)", 1, "", false},
+    {"sample file empty", {{'w', "abc.w", ""}}, kArgs, kDone, "", 0, "abc_043.gse", false},
+    {"sample file of 3 bytes", {{'w', "abc.w", "abc"}}, kArgs, kDone, "", 0, "abc_043.gse", false},
+    {"sample file huge and sparse", {{'s', "abc.w", "400000000"}}, kArgs,
+     " Sample file too large for one GSE block\r\n", "", 1, "", false},
+    {"option value not a number", {}, {"hdr.wfdisc", "/Jabc"}, "",
+     "\r\nrun-time error F6502: READ(internal)\r\n- ", 1, "", false},
+    {"option values overlong, beyond 32 bits", {}, {"hdr.wfdisc", "/J99999999999", "/L2147483648"},
+     kDone, "", 0, "abc_043.gse", false},
+    {"option values negative", {}, {"hdr.wfdisc", "/J-5", "/L-5"}, kDone, "", 0, "abc_043.gse",
+     false},
+    {"names with blanks", {}, {"hdr.wfdisc trailing", "out put.gse"}, kDone, "", 0, "out", false},
+    {"empty header name", {}, {""}, kHeaderOpen, "", 1, "", false},
+    {"output into a missing directory", {}, {"hdr.wfdisc", "/Onone/"}, kOpenOutput, "", 1, "",
+     false},
+    {"output onto a directory", {{'d', "out.gse"}}, {"hdr.wfdisc", "out.gse"}, kOpenOutput, "", 1,
+     "", false},
+    {"output onto the header through a link", {{'l', "link.gse", "hdr.wfdisc"}},
+     {"hdr.wfdisc", "link.gse"}, kOpenOutput, "", 1, "", false},
+    {"output onto a read-only file", {{'w', "out.gse", "keep"}, {'r', "out.gse"}},
+     {"hdr.wfdisc", "out.gse"}, kWriteOutput, "", 1, "", true},
+    {"output onto a file nobody may write", {}, {"hdr.wfdisc", "version", "/O/proc/"},
+     kWriteOutput, "", 1, "", false},
+    {"output onto a full device", {}, {"hdr.wfdisc", "full", "/O/dev/"}, kWriteOutput, "", 1, "",
+     false},
+    {"samprate 0", {{'p', "89", "   0.000000"}}, kArgs, "", kFatalMath, 1, "", false},
+    {"samprate negative", {{'p', "89", "-20.0000000"}}, {"hdr.wfdisc", "/J1"}, kDone, "", 0,
+     "abc_043.gse", false},
+    {"samprate huge", {{'p', "89", "    1.0E+30"}}, {"hdr.wfdisc", "/J1"}, "", kFatalMath, 1, "",
+     false},
+    {"time huge", {{'p', "17", "         1.0E+19"}}, kArgs, "", kFatalMath, 1, "", false},
+    {"time negative (1938-04-24)", {{'p', "17", "-1000000000.00000"}}, kArgs, kDone, "", 0,
+     "abc_114.gse", false},
+    {"calib and calper overflow their fields",
+     {{'p', "101", "100000000.000000"}, {'p', "118", "100000000.000000"}}, kArgs, kDone, "", 0,
+     "abc_043.gse", false},
 };
 
-void make_inputs(const TempDir& dir, const Header& h, const std::vector<int>& samples) {
-  dir.write("hdr.wfdisc", h.line() + "\n");
-  dir.write(h.dfile.substr(0, h.dfile.find_first_of(std::string(" \0", 2))),
-            sample_bytes(samples));
+void apply(const TempDir& dir, const Step& step) {
+  switch (step.op) {
+    case 'p': {
+      std::string line = dir.read("hdr.wfdisc");
+      line.resize(std::max(line.size(), std::stoul(step.a) - 1 + step.b.size()), ' ');
+      dir.write("hdr.wfdisc", line.replace(std::stoul(step.a) - 1, step.b.size(), step.b));
+      break;
+    }
+    case 'w': dir.write(step.a, step.b); break;
+    case 'm': fs::rename(dir.file(step.a), dir.file(step.b)); break;
+    case 'd': fs::create_directory(dir.file(step.a)); break;
+    case 'l': fs::create_symlink(step.b, dir.file(step.a)); break;
+    case 's': fs::resize_file(dir.file(step.a), std::stoull(step.b)); break;
+    case '0': fs::permissions(dir.file(step.a), fs::perms::none); break;
+    case 'r': fs::permissions(dir.file(step.a), fs::perms::owner_read); break;
+  }
 }
 
-void standard(const TempDir& dir) { make_inputs(dir, Header(), {1, -2, 3}); }
-
-template <typename F>
-std::function<void(const TempDir&)> with_header(F change) {
-  return [change](const TempDir& dir) {
-    Header h;
-    change(h);
-    make_inputs(dir, h, {1, -2, 3});
-  };
-}
-
-// The standard inputs with `text` written over the header from column `first` (from 1).
-std::function<void(const TempDir&)> with_columns(std::size_t first, std::string text) {
-  return [first, text](const TempDir& dir) {
-    standard(dir);
-    std::string line = Header().line();
-    dir.write("hdr.wfdisc", line.replace(first - 1, text.size(), text));
-  };
-}
-
+// Every file below `root` with its bytes (its size when large, its target when a link).
 std::map<std::string, std::string> snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-       ++it) {
-    std::error_code error;
-    if (it->is_symlink()) {
-      files[it->path().filename().string()] = "-> " + fs::read_symlink(it->path()).string();
-    } else if (it->is_regular_file(error) && it->file_size() < 1000000) {
-      files[fs::relative(it->path(), root).string()] = read_file(it->path());
-    } else if (it->is_regular_file(error)) {
-      files[fs::relative(it->path(), root).string()] = std::to_string(it->file_size());
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string name = fs::relative(entry.path(), root).string();
+    if (entry.is_symlink()) {
+      files[name] = "-> " + fs::read_symlink(entry.path()).string();
+    } else if (entry.is_regular_file()) {
+      files[name] = entry.file_size() < 1000000 ? read_file(entry.path())
+                                                : std::to_string(entry.file_size());
     }
   }
   return files;
 }
 
-const std::vector<Row>& rows() {
-  static const std::vector<Row> table = {
-      {"header missing", [](const TempDir&) {}, {"hdr.wfdisc"}, kHeaderOpen, "", 1, {}},
-      {"header is a directory", [](const TempDir& d) { fs::create_directory(d.file("hdr.wfdisc")); },
-       {"hdr.wfdisc"}, kHeaderOpen, "", 1, {}},
-      {"header unreadable",
-       [](const TempDir& d) {
-         standard(d);
-         fs::permissions(d.file("hdr.wfdisc"), fs::perms::none);
-       },
-       {"hdr.wfdisc"}, kHeaderOpen, "", 1, {}, true},
-      {"header empty", [](const TempDir& d) { d.write("hdr.wfdisc", ""); }, {"hdr.wfdisc"},
-       kHeaderRead, "", 1, {}},
-      {"header binary garbage",
-       [](const TempDir& d) { d.write("hdr.wfdisc", std::string("\x7f\x01\xfe\x80ZZ\0\0", 8) +
-                                                        std::string(400, '\x9c')); },
-       {"hdr.wfdisc"}, kHeaderRead, "", 1, {}},
-      {"header one 10 MB line",
-       [](const TempDir& d) {
-         standard(d);
-         d.write("hdr.wfdisc", Header().line() + std::string(10 << 20, 'x'));
-       },
-       {"hdr.wfdisc"}, kDone, "", 0, {"abc_043.gse"}},
-      {"header with NUL bytes in dfile",
-       [](const TempDir& d) {
-         std::string line = Header().line();
-         line[215] = '\0';  // dfile "ab" NUL ".w"
-         d.write("hdr.wfdisc", line);
-         d.write("ab", sample_bytes({4, 5}));
-       },
-       {"hdr.wfdisc"}, kDone, "", 0, {"ab_043.gse"}},
-      {"header with CR-only line ends",
-       [](const TempDir& d) {
-         standard(d);
-         d.write("hdr.wfdisc", Header().line() + "\r" + Header().line() + "\r");
-       },
-       {"hdr.wfdisc"}, kDone, "", 0, {"abc_043.gse"}},
-      {"dfile with shell metacharacters",
-       with_header([](Header& h) { h.dfile = "a;b|c$(touch_x)`id`&.w"; }), {"hdr.wfdisc"}, kDone,
-       "", 0, {"a;b|c$(touch_x)`id`&_043.gse"}},
-      {"dir with shell metacharacters",
-       with_header([](Header& h) { h.dir = "$(mkdir_x);|&`id`/"; }), {"hdr.wfdisc"}, "",
-       fatal_open("$(mkdir_x);|&`id`/abc.w"), 1, {}},
-      {"sample file missing", [](const TempDir& d) { d.write("hdr.wfdisc", Header().line()); },
-       {"hdr.wfdisc"}, "", fatal_open("abc.w"), 1, {}},
-      {"sample file is a directory",
-       [](const TempDir& d) {
-         d.write("hdr.wfdisc", Header().line());
-         fs::create_directory(d.file("abc.w"));
-       },
-       {"hdr.wfdisc"}, "", fatal_open("abc.w"), 1, {}},
-      {"sample file unreadable",
-       [](const TempDir& d) {
-         standard(d);
-         fs::permissions(d.file("abc.w"), fs::perms::none);
-       },
-       {"hdr.wfdisc"}, "", fatal_open("abc.w"), 1, {}, true},
-      {"sample file missing and samprate 0",
-       [](const TempDir& d) {
-         Header h;
-         h.samprate = 0;
-         d.write("hdr.wfdisc", h.line());
-       },
-       {"hdr.wfdisc"}, "", fatal_open("abc.w"), 1, {}},
-      {"sample file empty", [](const TempDir& d) { make_inputs(d, Header(), {}); }, {"hdr.wfdisc"},
-       kDone, "", 0, {"abc_043.gse"}},
-      {"sample file of 3 bytes",
-       [](const TempDir& d) {
-         standard(d);
-         d.write("abc.w", "abc");
-       },
-       {"hdr.wfdisc"}, kDone, "", 0, {"abc_043.gse"}},
-      {"sample file huge and sparse",
-       [](const TempDir& d) {
-         standard(d);
-         fs::resize_file(d.file("abc.w"), 400'000'000);
-       },
-       {"hdr.wfdisc"}, " Sample file too large for one GSE block\r\n", "", 1, {}},
-      {"option value not a number", standard, {"hdr.wfdisc", "/Jabc"}, "", kFatalRead, 1, {}},
-      {"option values overlong and beyond 32 bits", standard,
-       {"hdr.wfdisc", "/J99999999999", "/L2147483648"}, kDone, "", 0, {"abc_043.gse"}},
-      {"option values negative", standard, {"hdr.wfdisc", "/J-5", "/L-5"}, kDone, "", 0,
-       {"abc_043.gse"}},
-      {"name with a blank", standard, {"hdr.wfdisc trailing", "out put.gse"}, kDone, "", 0,
-       {"out"}},
-      {"empty header name", standard, {""}, kHeaderOpen, "", 1, {}},
-      {"output into a missing directory", standard, {"hdr.wfdisc", "/Onone/"}, kOpenOutput, "", 1,
-       {}},
-      {"output onto a directory",
-       [](const TempDir& d) {
-         standard(d);
-         fs::create_directory(d.file("out.gse"));
-       },
-       {"hdr.wfdisc", "out.gse"}, kOpenOutput, "", 1, {}},
-      {"output onto the header through a link",
-       [](const TempDir& d) {
-         standard(d);
-         fs::create_symlink("hdr.wfdisc", d.file("link.gse"));
-       },
-       {"hdr.wfdisc", "link.gse"}, kOpenOutput, "", 1, {}},
-      {"output onto a read-only file", standard, {"hdr.wfdisc", "version", "/O/proc/"},
-       kWriteOutput, "", 1, {}},
-      {"output onto a read-only file of the user's",
-       [](const TempDir& d) {
-         standard(d);
-         d.write("out.gse", "keep");
-         fs::permissions(d.file("out.gse"), fs::perms::owner_read);
-       },
-       {"hdr.wfdisc", "out.gse"}, kWriteOutput, "", 1, {}, true},
-      {"output onto a full device", standard, {"hdr.wfdisc", "full", "/O/dev/"}, kWriteOutput, "",
-       1, {}},
-      {"samprate 0", with_header([](Header& h) { h.samprate = 0; }), {"hdr.wfdisc"}, "",
-       kFatalMath, 1, {}},
-      {"samprate negative", with_header([](Header& h) { h.samprate = -20; }),
-       {"hdr.wfdisc", "/J1"}, kDone, "", 0, {"abc_043.gse"}},
-      {"samprate huge", with_columns(89, "    1.0E+30"), {"hdr.wfdisc", "/J1"}, "", kFatalMath, 1,
-       {}},
-      {"time huge", with_columns(17, "         1.0E+19 "), {"hdr.wfdisc"}, "", kFatalMath, 1, {}},
-      {"time negative", with_header([](Header& h) { h.time = -1e9; }), {"hdr.wfdisc"}, kDone, "",
-       0, {"abc_114.gse"}},  // 1938-04-24
-      {"calib and calper overflow their fields",
-       with_header([](Header& h) { h.calib = h.calper = 1e8; }), {"hdr.wfdisc"}, kDone, "", 0,
-       {"abc_043.gse"}},
-  };
-  return table;
-}
-
 TEST(HostileInput, EachRowEndsAsRequired) {
-  for (const Row& row : rows()) {
+  for (const Row& row : kRows) {
     SCOPED_TRACE(row.name);
     if (row.needs_permissions && ::geteuid() == 0) continue;
     TempDir dir;
-    row.setup(dir);
+    dir.write("hdr.wfdisc", Header().line());
+    dir.write("abc.w", sample_bytes({1, -2, 3}));
+    for (const Step& step : row.steps) apply(dir, step);
     std::map<std::string, std::string> before = snapshot(dir.path());
     RunResult result = run_binary(dir.path(), row.args);
     EXPECT_EQ(result.out, row.out);
-    EXPECT_EQ(result.err.substr(0, row.err_head.size()), row.err_head);
-    if (row.err_head.empty()) {
-      EXPECT_EQ(result.err, "");
-    }
+    EXPECT_EQ(result.err.substr(0, row.err.size()), row.err);
+    EXPECT_EQ(result.err.empty(), row.err.empty());
     EXPECT_EQ(result.status, row.status);
     std::map<std::string, std::string> after = snapshot(dir.path());
-    for (const std::string& name : row.created) {
-      ASSERT_TRUE(after.count(name)) << name;
-      EXPECT_EQ(after[name].substr(0, 4), "WID1") << name;
-      after.erase(name);
+    if (!row.created.empty()) {
+      EXPECT_EQ(after[row.created].substr(0, 4), "WID1");
+      after.erase(row.created);
     }
     EXPECT_EQ(after, before);
   }

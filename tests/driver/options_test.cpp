@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "driver/run.h"
+#include "test_support.h"
 
 namespace wavconv::driver {
 namespace {
@@ -27,23 +28,10 @@ Settings settings_of(const std::vector<std::string>& args) {
   return parse_options(args, console);
 }
 
+// The usage screen's bytes, as the golden run without arguments holds them.
 std::string usage_bytes() {
-  const char* lines[] = {
-      " WAVCONV v2.1  -  CSS to GSE1.0 conversion program        ",
-      " COMMAND MODE:                                            ",
-      " Call : WAVCONV InHFile OutFile /Options                  ",
-      " Where:                                                   ",
-      " InHFile : Name of the input CSS header file              ",
-      " OutFile : Name of the output GSE file [InDFile_DOY.GSE]  ",
-      " Options : /Jn /Ln /Idirin /Odirout                       ",
-      " Jn      : jump n seconds from file begin [0]             ",
-      " Ln      : retain n seconds as total file length [99999]  ",
-      " Idirin  : set the path of the input file to dirin [.]    ",
-      " Odirout : set the path of the output file to dirout [.]  ",
-      " Output format is uncompressed 0 differences, INT8        "};
-  std::string bytes = "\r\n" + std::string(lines[0] + 1) + "  \r\n";
-  for (int i = 1; i < 12; ++i) bytes += "\r\n" + std::string(lines[i] + 1) + "  ";
-  return bytes + "\r\n" + std::string(57, ' ') + "\r\n\r\n";
+  return testing::read_file(std::filesystem::path(WAVCONV_GOLDEN_DIR) / "usage_no_arguments" /
+                            "stdout");
 }
 
 TEST(Usage, ShownWithoutANameOrWhenAskedFor) {

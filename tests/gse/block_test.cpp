@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "common/format.h"
-#include "test_support.h"
 
 namespace wavconv::gse {
 namespace {
@@ -96,46 +95,12 @@ TEST(DataLines, MatchTheGeneralIntegerEditing) {
   EXPECT_EQ(too_wide, expected_wide);
 }
 
-TEST(Block, WholeBlockAndTooWideCount) {
-  std::vector<std::int32_t> samples = {1, 123456789, -3};
-  StringSink sink;
-  BlockResult result =
-      write_block(example_record(), example_start(), "043", samples, 123456, sink);
-  EXPECT_TRUE(result.written);
-  EXPECT_EQ(result.too_wide, 1);
-  EXPECT_EQ(sink.text.substr(164, 82), "DAT1" + std::string(76, ' ') + "\r\n");
-  EXPECT_EQ(sink.text.substr(246, 26), "       1********      -3\r\n");
-  EXPECT_EQ(sink.text.substr(sink.text.size() - 82), "STOP" + std::string(76, ' ') + "\r\n");
-}
-
 TEST(Block, FirstFailedWriteStopsTheBlock) {
   std::vector<std::int32_t> samples(30, 5);
   StringSink sink;
   sink.fail_after = 3;  // WID1, line 2, DAT1
   EXPECT_FALSE(write_block(example_record(), example_start(), "043", samples, 150, sink).written);
   EXPECT_EQ(sink.text.size(), 3u * 82);
-
-  std::unique_ptr<common::OutputFile> full;
-  ASSERT_EQ(common::OutputFile::open("/dev/full", full), common::OutputFile::Open::kOpened);
-  BlockResult result = write_block(example_record(), example_start(), "043", samples, 150, *full);
-  EXPECT_FALSE(result.written && full->close());
-}
-
-TEST(OutputFile, ReplacesALongerFileAndRefusesReadOnlyOnes) {
-  testing::TempDir dir;
-  dir.write("out.gse", std::string(1000, 'x'));
-  std::unique_ptr<common::OutputFile> file;
-  ASSERT_EQ(common::OutputFile::open(dir.file("out.gse"), file),
-            common::OutputFile::Open::kOpened);
-  EXPECT_TRUE(file->put("abc"));
-  EXPECT_TRUE(file->close());
-  EXPECT_EQ(dir.read("out.gse"), "abc\r\n");
-  // /proc/version can be read but never written, even by root.
-  EXPECT_NE(common::OutputFile::open("/proc/version", file), common::OutputFile::Open::kFailed);
-  EXPECT_FALSE(file->put("abc") && file->close());
-  EXPECT_EQ(common::OutputFile::open(dir.path().string(), file), common::OutputFile::Open::kFailed);
-  EXPECT_EQ(common::OutputFile::open(dir.file("no/such.gse"), file),
-            common::OutputFile::Open::kFailed);
 }
 
 }  // namespace
