@@ -72,10 +72,10 @@ void BM_WfdiscLineRead(benchmark::State& state) {
       "                                                  abc.w                                    "
       "0       -1 2001/02/12       ";
   css::Wfdisc r;
-  const common::Destination fields[] = {
-      &r.sta,   &r.chan,    &r.time,    &r.wfid,     &r.chanid, &r.jdate,  &r.endtime,
-      &r.nsamp, &r.samprate, &r.calib,  &r.calper,   &r.instype, &r.segtype, &r.datatype,
-      &r.clip,  &r.dir,     &r.dfile,   &r.foff,     &r.commid, &r.lddate};
+  const common::Destination fields[] = {&r.sta,    &r.chan,    &r.time,    &r.wfid,     &r.chanid,
+                                        &r.jdate,  &r.endtime, &r.nsamp,   &r.samprate, &r.calib,
+                                        &r.calper, &r.instype, &r.segtype, &r.datatype, &r.clip,
+                                        &r.dir,    &r.dfile,   &r.foff,    &r.commid,   &r.lddate};
   for (auto _ : state) benchmark::DoNotOptimize(common::read(format, line, fields));
 }
 

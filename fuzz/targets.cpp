@@ -23,12 +23,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#define FUZZ_CHECK(condition)                                          \
-  do {                                                                 \
-    if (!(condition)) {                                                \
+#define FUZZ_CHECK(condition)                                                                 \
+  do {                                                                                        \
+    if (!(condition)) {                                                                       \
       std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-      std::abort();                                                    \
-    }                                                                  \
+      std::abort();                                                                           \
+    }                                                                                         \
   } while (0)
 
 // A private directory for this process, emptied before each input.
@@ -176,7 +176,8 @@ void conversion(const std::uint8_t* data, std::size_t size) {
     if (!line.empty() && line[0] == '/') {
       args.push_back(line);
     } else if (args.size() == 1 && !line.empty() &&
-               line.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") == std::string::npos) {
+               line.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") ==
+                   std::string::npos) {
       args.push_back(line);
     }
   }

@@ -52,9 +52,9 @@ void parse_list(std::string_view text, std::size_t& pos, int depth, std::vector<
       } else if (c == 'I' || c == 'F' || c == 'A') {
         ++pos;
         int width = parse_number(text, pos);
-        Edit edit{c == 'I' ? Edit::Kind::kInteger
-                           : (c == 'F' ? Edit::Kind::kReal : Edit::Kind::kText),
-                  width < 0 ? 0 : width};
+        Edit edit{
+            c == 'I' ? Edit::Kind::kInteger : (c == 'F' ? Edit::Kind::kReal : Edit::Kind::kText),
+            width < 0 ? 0 : width};
         if (c != 'A' && width <= 0) malformed(text);
         if (c == 'F') {
           if (pos >= text.size() || text[pos] != '.') malformed(text);

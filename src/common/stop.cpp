@@ -35,11 +35,9 @@ void stop(std::string message, int status) {
 
 void stop_without_message(int status) { throw Stop{Stop::Kind::kNoMessage, {}, status}; }
 
-void fatal(Statement statement, std::string_view unit, FatalError error,
-           std::string_view message) {
-  std::string report = "\r\nrun-time error " + error_code('F', error) +
-                       statement_text(statement) + printable(unit) + ")\r\n- " +
-                       printable(message) + "\r\n";
+void fatal(Statement statement, std::string_view unit, FatalError error, std::string_view message) {
+  std::string report = "\r\nrun-time error " + error_code('F', error) + statement_text(statement) +
+                       printable(unit) + ")\r\n- " + printable(message) + "\r\n";
   throw Stop{Stop::Kind::kFatal, std::move(report), kFailure};
 }
 

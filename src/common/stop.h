@@ -28,12 +28,12 @@ enum class Statement { kRead, kWrite, kOpen, kClose };
 
 // Error numbers of the fatal report.
 enum class FatalError {
-  kOpenFailed = 6416,      // F: a file could not be opened
-  kEndOfFile = 6501,       // F: a read ran past the end of the data
-  kBadInteger = 6502,      // F: an integer field did not read
-  kReadFailed = 6503,      // F: the operating system reported a read error
-  kDivideByZero = 1201,    // M: floating-point division by zero
-  kOverflow = 1202,        // M: floating-point overflow in a conversion to integer
+  kOpenFailed = 6416,    // F: a file could not be opened
+  kEndOfFile = 6501,     // F: a read ran past the end of the data
+  kBadInteger = 6502,    // F: an integer field did not read
+  kNoMemory = 6700,      // F: no memory for the data to be read
+  kDivideByZero = 1201,  // M: floating-point division by zero
+  kOverflow = 1202,      // M: floating-point overflow in a conversion to integer
 };
 
 // Ends the run with the fatal report for an unhandled input or output failure on `unit`

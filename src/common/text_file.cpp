@@ -187,9 +187,7 @@ bool OutputFile::put_lines(std::string_view text) {
   return true;
 }
 
-bool OutputFile::put(std::string_view record) {
-  return put_lines(record) && put_lines("\r\n");
-}
+bool OutputFile::put(std::string_view record) { return put_lines(record) && put_lines("\r\n"); }
 
 bool OutputFile::close() {
   bool flushed = flush();

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <new>
 
 #include "common/stop.h"
 
@@ -29,10 +30,15 @@ SampleFile SampleFile::open(const std::string& path) {
 Samples SampleFile::load(std::int64_t count) {
   Samples samples;
   samples.count = count;
-  samples.values = std::make_unique_for_overwrite<std::int32_t[]>(count > 0 ? count : 1);
+  try {
+    samples.values = std::make_unique_for_overwrite<std::int32_t[]>(count > 0 ? count : 1);
+  } catch (const std::bad_alloc&) {
+    common::fatal(Statement::kRead, path_, FatalError::kNoMemory,
+                  "not enough memory for " + std::to_string(count) + " samples");
+  }
   std::size_t bytes = static_cast<std::size_t>(count) * 4;
-  std::size_t got = common::read_fully(file_.get(), reinterpret_cast<char*>(samples.values.get()),
-                                       bytes);
+  std::size_t got =
+      common::read_fully(file_.get(), reinterpret_cast<char*>(samples.values.get()), bytes);
   if (got < bytes) {
     common::fatal(Statement::kRead, path_, FatalError::kEndOfFile,
                   "sample file ended after " + std::to_string(got) + " of " +

@@ -21,10 +21,10 @@ HeaderError read_wfdisc(const std::string& path, Wfdisc& record) {
   if (!file.valid()) return HeaderError::kOpen;
   common::TextReader reader(std::move(file));
   const common::Destination fields[] = {
-      &record.sta,     &record.chan,     &record.time,    &record.wfid,   &record.chanid,
-      &record.jdate,   &record.endtime,  &record.nsamp,   &record.samprate, &record.calib,
-      &record.calper,  &record.instype,  &record.segtype, &record.datatype, &record.clip,
-      &record.dir,     &record.dfile,    &record.foff,    &record.commid, &record.lddate};
+      &record.sta,    &record.chan,    &record.time,    &record.wfid,     &record.chanid,
+      &record.jdate,  &record.endtime, &record.nsamp,   &record.samprate, &record.calib,
+      &record.calper, &record.instype, &record.segtype, &record.datatype, &record.clip,
+      &record.dir,    &record.dfile,   &record.foff,    &record.commid,   &record.lddate};
   if (common::read(wfdisc_format(), reader, fields) != common::ReadStatus::kOk) {
     return HeaderError::kRead;
   }

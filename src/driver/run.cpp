@@ -55,8 +55,7 @@ bool same_file(const std::string& a, const std::string& b) {
   record.endtime = css::end_time(record.time, nsamp, record.samprate);
   css::Samples samples = sample_file.load(nsamp);
 
-  gse::Window window =
-      gse::choose_window(settings.jump, settings.length, record.samprate, nsamp);
+  gse::Window window = gse::choose_window(settings.jump, settings.length, record.samprate, nsamp);
   // The block's date and time are those of its first sample.
   double offset = static_cast<double>(window.first - 1) / static_cast<double>(record.samprate);
   common::Calendar start =
@@ -64,8 +63,8 @@ bool same_file(const std::string& a, const std::string& b) {
   std::string day_text =
       gse::block_day_text(record.jdate, start.year, window.first == 1, start.day_of_year);
 
-  std::string name = settings.OutFile ? *settings.OutFile
-                                      : gse::default_output_name(record.dfile, day_text);
+  std::string name =
+      settings.OutFile ? *settings.OutFile : gse::default_output_name(record.dfile, day_text);
   std::string output_path = join_path(settings.dirout, name);
   if (common::lead(name).empty() || same_file(output_path, header_path) ||
       same_file(output_path, samples_path)) {
@@ -78,8 +77,8 @@ bool same_file(const std::string& a, const std::string& b) {
   }
   std::span<const std::int32_t> block_samples;
   if (window.count() > 0) {
-    block_samples = std::span<const std::int32_t>(samples.values.get() + window.first - 1,
-                                                  window.count());
+    block_samples =
+        std::span<const std::int32_t>(samples.values.get() + window.first - 1, window.count());
   }
   gse::BlockResult result = gse::write_block(record, start, day_text, block_samples,
                                              gse::checksum(block_samples), *output);

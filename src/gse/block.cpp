@@ -45,7 +45,8 @@ inline void put_value(char* p, std::int32_t v, std::int64_t& too_wide) {
 
   int lead = std::min(std::countr_zero(digits) >> 3, 7);  // leading zero digits
   std::uint64_t blanks = (1ull << (8 * lead)) - 1;
-  std::uint64_t text = ((digits | 0x3030303030303030ull) & ~blanks) | (0x2020202020202020ull & blanks);
+  std::uint64_t text =
+      ((digits | 0x3030303030303030ull) & ~blanks) | (0x2020202020202020ull & blanks);
   // A minus sign replaces the blank before the first digit ('-' is 0x0d above a blank).
   text += v < 0 ? 0x0dull << (8 * (lead - 1)) : 0;
   // Byte 0 of the word is the first column.
@@ -55,8 +56,8 @@ inline void put_value(char* p, std::int32_t v, std::int64_t& too_wide) {
 
 }  // namespace
 
-std::string wid1_line(const common::Calendar& start, std::string_view day_text,
-                      std::int64_t count, const css::Wfdisc& record) {
+std::string wid1_line(const common::Calendar& start, std::string_view day_text, std::int64_t count,
+                      const css::Wfdisc& record) {
   std::string line(kLineLength, ' ');
   place(line, 1, "WID1");
   place(line, 7, common::edit_integer(start.year, 4));
@@ -96,8 +97,7 @@ std::string checksum_line(std::int64_t checksum) {
   return line;
 }
 
-char* format_values(const std::int32_t* values, std::size_t n, char* out,
-                    std::int64_t& too_wide) {
+char* format_values(const std::int32_t* values, std::size_t n, char* out, std::int64_t& too_wide) {
   for (std::size_t i = 0; i < n; ++i, out += kValueWidth) put_value(out, values[i], too_wide);
   return out;
 }

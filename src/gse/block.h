@@ -13,8 +13,8 @@ namespace wavconv::gse {
 
 // The WID1 line: start date and time, day text, sample count, station, channel code,
 // samprate, instrument type, "INT8" and "0"; 80 columns.
-std::string wid1_line(const common::Calendar& start, std::string_view day_text,
-                      std::int64_t count, const css::Wfdisc& record);
+std::string wid1_line(const common::Calendar& start, std::string_view day_text, std::int64_t count,
+                      const css::Wfdisc& record);
 
 // The second header line: calib, calper and the fixed fields; 80 columns.
 std::string calibration_line(const css::Wfdisc& record);
@@ -33,7 +33,7 @@ bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& s
                       std::int64_t& too_wide);
 
 struct BlockResult {
-  bool written;          // false: a write failed; the sink holds what was written before
+  bool written;           // false: a write failed; the sink holds what was written before
   std::int64_t too_wide;  // samples written as asterisks
 };
 

@@ -25,8 +25,7 @@ std::string default_output_name(std::string_view dfile, std::string_view day_tex
   std::size_t p = name.find_first_of(std::string_view(". \0", 3));
   if (p != std::string::npos) {
     std::string suffix = std::string("_").append(day_text).append(".gse");
-    name.replace(p, std::min(suffix.size(), kNameLength - p),
-                 suffix.substr(0, kNameLength - p));
+    name.replace(p, std::min(suffix.size(), kNameLength - p), suffix.substr(0, kNameLength - p));
   }
   return std::string(common::lead(name));
 }
