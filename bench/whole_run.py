@@ -51,14 +51,20 @@ def make_segment(directory, n):
 
 
 def timed(command, cwd):
-    """Wall seconds and the child's peak RSS in KiB."""
-    pid_start = time.perf_counter()
-    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL)
-    _, status, usage = os.wait4(process.pid, 0)
-    elapsed = time.perf_counter() - pid_start
-    if os.waitstatus_to_exitcode(status) != 0:
+    """Wall seconds of one run."""
+    start = time.perf_counter()
+    if subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL).returncode != 0:
         sys.exit("failed: %s" % " ".join(command))
-    return elapsed, usage.ru_maxrss
+    return time.perf_counter() - start
+
+
+def peak_rss_kib(command, cwd):
+    """Peak RSS of one run, from /usr/bin/time (a forked child's own figure would include the
+    parent's pages from before exec)."""
+    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, cwd=cwd,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                            check=True)
+    return int(result.stderr.strip().splitlines()[-1])
 
 
 def measure(n):
@@ -69,12 +75,11 @@ def measure(n):
         timed(convert, work)
         out_bytes = os.path.getsize(os.path.join(work, "out.gse"))
         floor = [IO_FLOOR, "seg.w", "floor.out", str(out_bytes)]
-        conv_times, floor_times, rss = [], [], 0
+        conv_times, floor_times = [], []
         for _ in range(RUNS):
-            t, r = timed(convert, work)
-            conv_times.append(t)
-            rss = max(rss, r)
-            floor_times.append(timed(floor, work)[0])
+            conv_times.append(timed(convert, work))
+            floor_times.append(timed(floor, work))
+        rss = peak_rss_kib(convert, work)
         result = {
             "samples": n,
             "in_bytes": 4 * n,

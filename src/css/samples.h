@@ -11,9 +11,15 @@ namespace wavconv::css {
 // The widest sample count that one block's count field shows.
 inline constexpr std::int64_t kMaxSamples = 99'999'999;
 
+// Releases sample storage made by SampleFile::load.
+struct SampleStorageFree {
+  std::size_t alignment;
+  void operator()(std::int32_t* values) const;
+};
+
 // Samples loaded from a sample file, counted from 0.
 struct Samples {
-  std::unique_ptr<std::int32_t[]> values;
+  std::unique_ptr<std::int32_t[], SampleStorageFree> values{nullptr, {0}};
   std::int64_t count = 0;
 
   const std::int32_t* begin() const { return values.get(); }
