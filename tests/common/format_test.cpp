@@ -135,27 +135,5 @@ TEST(RecordRead, ShortLineCommaAndLineEnd) {
   EXPECT_EQ(b, 2);
 }
 
-TEST(RecordRead, EndOfDataAndReversion) {
-  struct Lines : RecordSource {
-    std::vector<std::string> lines;
-    std::size_t next = 0;
-    std::optional<std::string_view> next_record() override {
-      if (next == lines.size()) return std::nullopt;
-      return lines[next++];
-    }
-  };
-  std::int32_t a = 0, b = 0;
-  const Destination two[] = {&a, &b};
-  Lines empty;
-  EXPECT_EQ(read(Format::parse("(i3)"), empty, two), ReadStatus::kEnd);
-  Lines lines;
-  lines.lines = {"  1", "  2"};
-  EXPECT_EQ(read(Format::parse("(i3)"), lines, two), ReadStatus::kOk);
-  EXPECT_EQ(b, 2);
-  Lines one;
-  one.lines = {"  1"};
-  EXPECT_EQ(read(Format::parse("(i3)"), one, two), ReadStatus::kEnd);
-}
-
 }  // namespace
 }  // namespace wavconv::common
