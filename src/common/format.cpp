@@ -1,5 +1,6 @@
 #include "common/format.h"
 
+#include <algorithm>
 #include <cctype>
 #include <stdexcept>
 
@@ -225,11 +226,10 @@ Format Format::parse(std::string_view text) {
 std::vector<std::string> write(const Format& format, std::span<const Item> items) {
   const std::vector<Edit>& edits = format.edits();
   RecordWriter writer;
+  const bool has_data = std::any_of(edits.begin(), edits.end(), is_data);
   std::size_t next = 0, i = 0;
   while (true) {
     if (i == edits.size()) {
-      bool has_data = false;
-      for (const Edit& e : edits) has_data = has_data || is_data(e);
       if (next == items.size() || !has_data) break;
       writer.end_record();
       i = format.reversion();
