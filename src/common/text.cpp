@@ -30,7 +30,7 @@ std::string fixed(std::string_view text, std::size_t length) {
 std::string printable(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    if (c == '\r' || c == '\n') c = '?';
   }
   return out;
 }

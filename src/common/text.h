@@ -24,7 +24,7 @@ bool starts_blank(std::string_view text);
 // The text blank-padded or cut to exactly `length` characters.
 std::string fixed(std::string_view text, std::size_t length);
 
-// The text with control characters shown as "?", for one-line messages.
+// The text with CR and LF shown as "?", so that a message stays on its line.
 std::string printable(std::string_view text);
 
 }  // namespace wavconv::common
