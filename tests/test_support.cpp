@@ -33,6 +33,22 @@ std::string read_file(const std::filesystem::path& path) {
   return bytes.str();
 }
 
+std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> files;
+  if (!fs::exists(root)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string name = fs::relative(entry.path(), root).string();
+    if (entry.is_symlink()) {
+      files[name] = "-> " + fs::read_symlink(entry.path()).string();
+    } else if (entry.is_regular_file()) {
+      files[name] = entry.file_size() <= (64u << 20) ? read_file(entry.path())
+                                                      : std::to_string(entry.file_size());
+    }
+  }
+  return files;
+}
+
 void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ class TempDir {
 };
 
 std::string read_file(const std::filesystem::path& path);
+
+// Every file below `root` (none when it does not exist) with its bytes; a file over 64 MiB by
+// its size, a link by its target.
+std::map<std::string, std::string> snapshot(const std::filesystem::path& root);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 
 // A header line in the wfdisc layout (283 columns) with the fields a conversion uses.

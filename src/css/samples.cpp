@@ -63,15 +63,15 @@ SampleFile SampleFile::open(const std::string& path) {
 Samples SampleFile::load(std::int64_t count) {
   Samples samples;
   samples.count = count;
+  std::size_t bytes = static_cast<std::size_t>(count) * 4;
   try {
     std::size_t alignment = 0;
-    std::int32_t* storage = allocate_samples(static_cast<std::size_t>(count) * 4, alignment);
+    std::int32_t* storage = allocate_samples(bytes, alignment);
     samples.values = {storage, SampleStorageFree{alignment}};
   } catch (const std::bad_alloc&) {
     common::fatal(Statement::kRead, path_, FatalError::kNoMemory,
                   "not enough memory for " + std::to_string(count) + " samples");
   }
-  std::size_t bytes = static_cast<std::size_t>(count) * 4;
   std::size_t got =
       common::read_fully(file_.get(), reinterpret_cast<char*>(samples.values.get()), bytes);
   if (got < bytes) {

@@ -127,21 +127,6 @@ void apply(const TempDir& dir, const Step& step) {
   }
 }
 
-// Every file below `root` with its bytes (its size when large, its target when a link).
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    std::string name = fs::relative(entry.path(), root).string();
-    if (entry.is_symlink()) {
-      files[name] = "-> " + fs::read_symlink(entry.path()).string();
-    } else if (entry.is_regular_file()) {
-      files[name] = entry.file_size() < 1000000 ? read_file(entry.path())
-                                                : std::to_string(entry.file_size());
-    }
-  }
-  return files;
-}
-
 TEST(HostileInput, EachRowEndsAsRequired) {
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.name);

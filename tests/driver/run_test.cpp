@@ -17,17 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::map<std::string, std::string> tree(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  if (!fs::exists(root)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), root).string()] = read_file(entry.path());
-    }
-  }
-  return files;
-}
-
 std::vector<std::string> case_args(const fs::path& file) {
   std::vector<std::string> args;
   std::ifstream in(file);
@@ -41,10 +30,10 @@ TEST_P(GoldenRun, MatchesItsGoldenFiles) {
   fs::path golden = fs::path(WAVCONV_GOLDEN_DIR) / GetParam();
   TempDir work;
   if (fs::exists(golden / "in")) fs::copy(golden / "in", work.path(), fs::copy_options::recursive);
-  std::map<std::string, std::string> before = tree(work.path());
+  std::map<std::string, std::string> before = snapshot(work.path());
 
   RunResult result = run_binary(work.path(), case_args(golden / "args"));
-  std::map<std::string, std::string> after = tree(work.path());
+  std::map<std::string, std::string> after = snapshot(work.path());
   std::map<std::string, std::string> written;
   for (const auto& [name, bytes] : after) {
     auto old = before.find(name);
@@ -63,7 +52,7 @@ TEST_P(GoldenRun, MatchesItsGoldenFiles) {
   EXPECT_EQ(result.err, read_file(golden / "stderr"));
   EXPECT_EQ(std::to_string(result.status) + "\n", read_file(golden / "status"));
   for (const auto& [name, bytes] : before) EXPECT_TRUE(after.count(name)) << name << " removed";
-  std::map<std::string, std::string> expected = tree(golden / "expect");
+  std::map<std::string, std::string> expected = snapshot(golden / "expect");
   EXPECT_EQ(written.size(), expected.size());
   for (const auto& [name, bytes] : expected) {
     auto actual = written.find(name);
