@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "common/edit.h"
+#include "common/field_edit.h"
 #include "common/format.h"
 #include "css/wfdisc.h"
 #include "gse/block.h"
@@ -35,7 +35,7 @@ std::vector<std::int32_t> widest(std::size_t n) {
 
 struct NullSink : common::LineSink {
   std::size_t bytes = 0;
-  bool put(std::string_view record) override { return put_lines(record); }
+  bool put_line(std::string_view line) override { return put_lines(line); }
   bool put_lines(std::string_view text) override {
     bytes += text.size();
     benchmark::DoNotOptimize(text.data());
@@ -63,20 +63,13 @@ void BM_Checksum(benchmark::State& state) {
 }
 
 void BM_WfdiscLineRead(benchmark::State& state) {
-  const common::Format format = common::Format::parse(
-      "(A6,1X,A8,1X,F17.5,1X,3(I8,1X),F17.5,1X,I8,1X,F11.7,1X,2(F16.6,1X),A6,1X,A1,1X,A2,1X,"
-      "A1,1X,A64,1X,A32,1X,I10,1X,I8,1X,A17)");
   const std::string line =
       "ABC    BHZ          981947229.00000        1        1  2001043      981947229.00000"
       "        0  20.0000000         1.000000         1.000000 STS-2  - i4 - -              "
       "                                                  abc.w                                    "
       "0       -1 2001/02/12       ";
-  css::Wfdisc r;
-  const common::Destination fields[] = {&r.sta,    &r.chan,    &r.time,    &r.wfid,     &r.chanid,
-                                        &r.jdate,  &r.endtime, &r.nsamp,   &r.samprate, &r.calib,
-                                        &r.calper, &r.instype, &r.segtype, &r.datatype, &r.clip,
-                                        &r.dir,    &r.dfile,   &r.foff,    &r.commid,   &r.lddate};
-  for (auto _ : state) benchmark::DoNotOptimize(common::read(format, line, fields));
+  css::Wfdisc record;
+  for (auto _ : state) benchmark::DoNotOptimize(css::parse_wfdisc(line, record));
 }
 
 void BM_RealEdit(benchmark::State& state) {

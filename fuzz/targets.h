@@ -6,7 +6,7 @@
 // Fuzz entry points. Each takes arbitrary bytes and aborts when an invariant fails.
 namespace wavconv::fuzz {
 
-// The bytes as a header file: the wfdisc record read and the sample path composed.
+// The bytes as a header line: the wfdisc record read and the sample path composed.
 void wfdisc_record(const std::uint8_t* data, std::size_t size);
 
 // Byte 0 picks I or F and the width, byte 1 the decimals; the rest is the field.

@@ -1,11 +1,11 @@
 #include "test_support.h"
 
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 namespace wavconv::testing {
@@ -43,7 +43,7 @@ std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
       files[name] = "-> " + fs::read_symlink(entry.path()).string();
     } else if (entry.is_regular_file()) {
       files[name] = entry.file_size() <= (64u << 20) ? read_file(entry.path())
-                                                      : std::to_string(entry.file_size());
+                                                     : std::to_string(entry.file_size());
     }
   }
   return files;
@@ -74,18 +74,35 @@ std::string sample_bytes(const std::vector<int>& samples) {
   return bytes;
 }
 
-RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                     bool unprivileged) {
+  namespace fs = std::filesystem;
+  constexpr uid_t kNobody = 65534;
   TempDir capture;
   std::string out = capture.file("stdout"), err = capture.file("stderr");
+  std::string binary = WAVCONV_BINARY;
+  bool drop = unprivileged && ::geteuid() == 0;
+  if (drop) {
+    fs::permissions(capture.path(), fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
+    binary = capture.file("wavconv");
+    fs::copy_file(WAVCONV_BINARY, binary);
+    if (::chown(dir.c_str(), kNobody, kNobody) != 0) return {"", "chown failed", -1};
+  }
   pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
     std::freopen(out.c_str(), "wb", stdout);
     std::freopen(err.c_str(), "wb", stderr);
-    std::vector<char*> argv{const_cast<char*>(WAVCONV_BINARY)};
+    if (drop &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      ::_exit(126);
+    }
+    std::vector<char*> argv{binary.data()};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    ::execv(WAVCONV_BINARY, argv.data());
+    ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
   int wait_status = 0;

@@ -55,7 +55,9 @@ struct RunResult {
   int status;
 };
 
-// Runs the built program in `dir` with `args`.
-RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args);
+// Runs the built program in `dir` with `args`. With `unprivileged`, a run by root is made as
+// user and group 65534 (nobody), owning `dir`, from a copy of the program that user may run.
+RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                     bool unprivileged = false);
 
 }  // namespace wavconv::testing

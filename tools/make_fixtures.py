@@ -70,16 +70,9 @@ def main():
     case("header_disagrees_with_samples", ["hdr.wfdisc"],
          {"hdr.wfdisc": header(nsamp=5000, datatype="s4", foff=4000),
           "abc.w": sample_bytes(SMALL)})
-    case("missing_header", ["hdr.wfdisc"], {"abc.w": sample_bytes(SMALL)})
-    case("unreadable_header", ["hdr.wfdisc"], {"hdr.wfdisc": "", "abc.w": sample_bytes(SMALL)})
     case("missing_sample_file", ["hdr.wfdisc"], {"hdr.wfdisc": header()})
     case("samprate_zero", ["hdr.wfdisc"],
          {"hdr.wfdisc": header(samprate=0.0), "abc.w": sample_bytes(SMALL)})
-    case("missing_output_dir", ["hdr.wfdisc", "/Onodir/"], std)
-    case("output_names_header", ["hdr.wfdisc", "hdr.wfdisc"], std)
-    case("output_names_samples_other_spelling", ["hdr.wfdisc", "./sub/../abc.w"],
-         dict(std, **{"sub/.keep": ""}))
-    case("empty_output_name", ["hdr.wfdisc", "<empty>"], std)
     case("usage_no_arguments", [], {})
     # 2001-12-31 23:59:30 at 1 sample per second: a jump of 60 s starts the block in 2002.
     case("jump_across_new_year", ["hdr.wfdisc", "/J60", "/L20"],

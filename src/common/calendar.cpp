@@ -9,8 +9,8 @@ namespace wavconv::common {
 
 std::int64_t nearest_integer(double value, const char* what) {
   double shifted = value >= 0 ? value + 0.5 : value - 0.5;
-  // 2^63 is exactly representable; anything at or beyond it has no 64-bit form.
-  if (!(std::fabs(shifted) < 9223372036854775808.0)) {
+  // -2^63 and 2^63 are exactly representable; the 64-bit range is [-2^63, 2^63).
+  if (!(shifted >= -9223372036854775808.0 && shifted < 9223372036854775808.0)) {
     fatal_math(FatalError::kOverflow,
                std::string("floating-point overflow converting ") + what + " to an integer");
   }

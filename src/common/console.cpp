@@ -7,30 +7,17 @@ constexpr std::string_view kLineEnd = "\r\n";
 
 void Console::put(std::string_view bytes) { out_.write(bytes.data(), bytes.size()); }
 
-void Console::write(std::string_view record) {
-  char control = record.empty() ? ' ' : record[0];
-  if (control == '+') {
-    put("\r");
-  } else if (control == '1') {
-    put("\r\n\f\r \r");
-  } else if (control == '0') {
-    put(line_pending_ ? "\r\n\r\n" : "\r\n");
-  } else if (line_pending_) {
-    put(kLineEnd);
-  }
-  if (record.size() > 1) put(record.substr(1));
+void Console::write_line(std::string_view text) {
+  if (line_pending_) put(kLineEnd);
+  put(text);
   line_pending_ = true;
   out_.flush();
 }
 
-void Console::write(const std::vector<std::string>& records) {
-  for (const std::string& record : records) write(record);
-}
-
-void Console::list_write(std::string_view text) {
-  std::string record(1, ' ');
-  record.append(text);
-  write(record);
+void Console::write_records(const std::vector<std::string>& records) {
+  for (const std::string& record : records) {
+    write_line(record.empty() ? std::string_view() : std::string_view(record).substr(1));
+  }
 }
 
 int Console::finish(const Stop& stop) {
@@ -43,7 +30,7 @@ int Console::finish(const Stop& stop) {
                                           : std::string_view("Stop - Program terminated."));
     put(kLineEnd);
   }
-  // Exit processing ends a console line that is still pending.
+  // A console line still open at the end of the run is ended.
   if (line_pending_) put(kLineEnd);
   out_.flush();
   return stop.status;

@@ -9,23 +9,21 @@
 
 namespace wavconv::common {
 
-// Standard output with carriage control, and standard error for the fatal report. The first
-// character of each record is the control character; a record's line end is written when the
-// next record or the end of the run comes.
+// Standard output, one line at a time, and standard error for the fatal report. A line's CR LF
+// is written when the next line or the end of the run comes.
 class Console {
  public:
   Console(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
-  void write(std::string_view record);
-  void write(const std::vector<std::string>& records);
+  // `text` as a new line.
+  void write_line(std::string_view text);
 
-  // A list write of one text item: the text on a line of its own.
-  void list_write(std::string_view text);
+  // Records of a field-format write: each record's text from its second character on as a new
+  // line (the first character is the column that precedes every printed record).
+  void write_records(const std::vector<std::string>& records);
 
   // Writes the end-of-run bytes for `stop` and returns the exit status.
   int finish(const Stop& stop);
-
-  bool line_pending() const { return line_pending_; }
 
  private:
   void put(std::string_view bytes);

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "common/edit.h"
+#include "common/field_edit.h"
 
 namespace wavconv::common {
 namespace {

@@ -2,12 +2,11 @@
 
 namespace wavconv::common {
 
-std::size_t lead_length(std::string_view text, std::size_t max) {
-  std::size_t n = (max == 0 || max > text.size()) ? text.size() : max;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (text[i] == ' ' || text[i] == '\0') return i;
+std::string_view cut_at_blank(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ' ' || text[i] == '\0') return text.substr(0, i);
   }
-  return n;
+  return text;
 }
 
 std::size_t trimmed_length(std::string_view text) {
@@ -21,7 +20,7 @@ bool starts_blank(std::string_view text) {
   return text.empty() || text[0] == ' ' || text[0] == '\0';
 }
 
-std::string fixed(std::string_view text, std::size_t length) {
+std::string pad_or_cut(std::string_view text, std::size_t length) {
   std::string out(text.substr(0, length));
   out.resize(length, ' ');
   return out;

@@ -29,7 +29,7 @@ std::int32_t* allocate_samples(std::size_t bytes, std::size_t& alignment) {
   }
   alignment = kHugePage;
   std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* storage = ::operator new(rounded, std::align_val_t{kHugePage});
+  void* storage = ::operator new (rounded, std::align_val_t{kHugePage});
 #ifdef MADV_HUGEPAGE
   ::madvise(storage, rounded, MADV_HUGEPAGE);
 #endif
@@ -40,7 +40,7 @@ std::int32_t* allocate_samples(std::size_t bytes, std::size_t& alignment) {
 
 void SampleStorageFree::operator()(std::int32_t* values) const {
   if (alignment > alignof(std::max_align_t)) {
-    ::operator delete(values, std::align_val_t{alignment});
+    ::operator delete (values, std::align_val_t{alignment});
   } else {
     ::operator delete(values);
   }
@@ -90,12 +90,11 @@ Samples SampleFile::load(std::int64_t count) {
   return samples;
 }
 
-double end_time(double time, std::int64_t nsamp, float samprate) {
+void check_samprate(float samprate) {
   if (samprate == 0) {
     common::fatal_math(FatalError::kDivideByZero,
                        "floating-point division by zero: samprate is 0 in the header");
   }
-  return time + static_cast<double>(nsamp - 1) / static_cast<double>(samprate);
 }
 
 }  // namespace wavconv::css

@@ -2,9 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
-#include "common/text_file.h"
+#include "common/files.h"
 
 namespace wavconv::css {
 
@@ -22,8 +23,9 @@ struct Samples {
   std::unique_ptr<std::int32_t[], SampleStorageFree> values{nullptr, {0}};
   std::int64_t count = 0;
 
-  const std::int32_t* begin() const { return values.get(); }
-  const std::int32_t* end() const { return values.get() + count; }
+  std::span<const std::int32_t> span() const {
+    return {values.get(), static_cast<std::size_t>(count)};
+  }
 };
 
 // A sample file of little-endian signed 32-bit integers, opened once: its size comes from the
@@ -34,7 +36,6 @@ class SampleFile {
   // that can be read.
   static SampleFile open(const std::string& path);
 
-  std::int64_t size() const { return size_; }
   // The number of whole samples in the file; a remainder of 1 to 3 bytes is no sample.
   std::int64_t sample_count() const { return size_ / 4; }
 
@@ -51,8 +52,8 @@ class SampleFile {
   std::int64_t size_;
 };
 
-// The end time of the segment, `time` + (`nsamp` - 1) / `samprate`. A `samprate` of 0 ends
-// the run with the floating-point fatal report.
-double end_time(double time, std::int64_t nsamp, float samprate);
+// Ends the run with the floating-point fatal report when `samprate` is 0: the segment's end
+// time, a division by it, has no value.
+void check_samprate(float samprate);
 
 }  // namespace wavconv::css

@@ -1,8 +1,8 @@
 #include "css/wfdisc.h"
 
+#include "common/files.h"
 #include "common/format.h"
 #include "common/text.h"
-#include "common/text_file.h"
 
 namespace wavconv::css {
 namespace {
@@ -16,25 +16,31 @@ const common::Format& wfdisc_format() {
 
 }  // namespace
 
-HeaderError read_wfdisc(const std::string& path, Wfdisc& record) {
-  common::FileHandle file = common::open_for_reading(path);
-  if (!file.valid()) return HeaderError::kOpen;
-  common::TextReader reader(std::move(file));
+bool parse_wfdisc(std::string_view line, Wfdisc& record) {
   const common::Destination fields[] = {
       &record.sta,    &record.chan,    &record.time,    &record.wfid,     &record.chanid,
       &record.jdate,  &record.endtime, &record.nsamp,   &record.samprate, &record.calib,
       &record.calper, &record.instype, &record.segtype, &record.datatype, &record.clip,
       &record.dir,    &record.dfile,   &record.foff,    &record.commid,   &record.lddate};
-  if (common::read(wfdisc_format(), reader, fields) != common::ReadStatus::kOk) {
-    return HeaderError::kRead;
-  }
+  return common::read(wfdisc_format(), line, fields) == common::ReadStatus::kOk;
+}
+
+HeaderError read_wfdisc(const std::string& path, Wfdisc& record) {
+  common::FileHandle file = common::open_for_reading(path);
+  if (!file.valid()) return HeaderError::kOpen;
+  common::TextReader reader(std::move(file));
+  std::optional<std::string_view> line = reader.next_record();
+  if (!line || !parse_wfdisc(*line, record)) return HeaderError::kRead;
   return HeaderError::kNone;
 }
 
 std::string sample_path(const std::string& header_path, const Wfdisc& record) {
-  std::string_view dfile = common::lead(record.dfile);
-  bool no_dir = common::starts_blank(record.dir) || record.dir[0] == '-' || record.dir[0] == '.';
-  if (!no_dir) return std::string(common::lead(record.dir)).append(dfile);
+  std::string_view dfile = common::cut_at_blank(record.dfile);
+  // Only a blank leads an unset `dir`; a NUL there ends an empty directory prefix.
+  char lead = record.dir.empty() ? ' ' : record.dir[0];
+  if (lead != ' ' && lead != '-' && lead != '.') {
+    return std::string(common::cut_at_blank(record.dir)).append(dfile);
+  }
   std::size_t separator = header_path.find_last_of("/\\");
   std::string path = separator == std::string::npos ? "" : header_path.substr(0, separator + 1);
   return path.append(dfile);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace wavconv::css {
 
@@ -14,7 +15,7 @@ struct Wfdisc {
   std::int32_t chanid = 0;
   std::int32_t jdate = 0;  // year x 1000 + day of year
   double endtime = 0;
-  std::int32_t nsamp = 0;  // replaced by the sample count of the sample file
+  std::int32_t nsamp = 0;  // the default run takes the count from the sample file instead
   float samprate = 0;      // samples per second
   float calib = 0;
   float calper = 0;  // seconds
@@ -35,13 +36,16 @@ enum class HeaderError { kNone, kOpen, kRead };
 inline constexpr const char* kOpenMessage = "Error opening CSS-header of input file";
 inline constexpr const char* kReadMessage = "Error reading CSS-header of input file";
 
-// Reads the first line of the header file into `record` (283 columns; a short line reads as
-// if filled with blanks). Fields read before a failure keep their values.
+// Reads one header line (283 columns; a short line reads as if filled with blanks) into
+// `record`. False when a numeric field does not read; fields read before it keep their values.
+bool parse_wfdisc(std::string_view line, Wfdisc& record);
+
+// Reads the first line of the header file into `record`.
 HeaderError read_wfdisc(const std::string& path, Wfdisc& record);
 
-// The sample file's path: `dir` (a leading "-" or "." counts as none) then `dfile`, each cut
-// at its first blank or NUL; without a `dir`, the header path's directory (up to its last
-// "/" or "\") then `dfile`. No separator is inserted.
+// The sample file's path: `dir` then `dfile`, each cut at its first blank or NUL; when `dir`
+// begins with a blank, "-" or ".", the header path's directory (up to its last "/" or "\")
+// then `dfile`. No separator is inserted.
 std::string sample_path(const std::string& header_path, const Wfdisc& record);
 
 }  // namespace wavconv::css

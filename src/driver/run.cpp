@@ -4,9 +4,10 @@
 #include <memory>
 
 #include "common/calendar.h"
+#include "common/files.h"
+#include "common/format.h"
 #include "common/stop.h"
 #include "common/text.h"
-#include "common/text_file.h"
 #include "css/samples.h"
 #include "css/wfdisc.h"
 #include "driver/options.h"
@@ -22,11 +23,38 @@ constexpr const char* kWriteOutputFailed = " Error writing output GSE file";
 constexpr const char* kTooLarge = " Sample file too large for one GSE block";
 constexpr const char* kTooWide = " Error: samples too wide for INT8 written as ********";
 
+constexpr const char* kUsage[] = {
+    " WAVCONV v2.1  -  CSS to GSE1.0 conversion program        ",
+    " COMMAND MODE:                                            ",
+    " Call : WAVCONV InHFile OutFile /Options                  ",
+    " Where:                                                   ",
+    " InHFile : Name of the input CSS header file              ",
+    " OutFile : Name of the output GSE file [InDFile_DOY.GSE]  ",
+    " Options : /Jn /Ln /Idirin /Odirout                       ",
+    " Jn      : jump n seconds from file begin [0]             ",
+    " Ln      : retain n seconds as total file length [99999]  ",
+    " Idirin  : set the path of the input file to dirin [.]    ",
+    " Odirout : set the path of the output file to dirout [.]  ",
+    " Output format is uncompressed 0 differences, INT8        ",
+};
+
+[[noreturn]] void show_usage(common::Console& console) {
+  static const common::Format banner = common::Format::parse("(/,A60,/)");
+  static const common::Format line = common::Format::parse("(A60)");
+  // Each line is held in a 60-character field, so it ends with two more blanks.
+  auto field = [](const char* text) { return common::pad_or_cut(text, 60); };
+  console.write_records(common::write(banner, {std::string_view(field(kUsage[0]))}));
+  for (std::size_t i = 1; i < std::size(kUsage); ++i) {
+    console.write_records(common::write(line, {std::string_view(field(kUsage[i]))}));
+  }
+  common::stop(std::string(57, ' '), common::kSuccess);
+}
+
 // A directory prefix (ignored when it starts with a blank or NUL) joined to a name, each cut
 // at its first blank or NUL; no separator is inserted.
 std::string join_path(const std::string& dir, const std::string& name) {
-  std::string path = common::starts_blank(dir) ? "" : std::string(common::lead(dir));
-  return path.append(common::lead(name));
+  std::string path = common::starts_blank(dir) ? "" : std::string(common::cut_at_blank(dir));
+  return path.append(common::cut_at_blank(name));
 }
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -34,54 +62,55 @@ bool same_file(const std::string& a, const std::string& b) {
   return !b.empty() && std::filesystem::equivalent(a, b, error) && !error;
 }
 
-// The whole conversion; ends by throwing a Stop.
-[[noreturn]] void convert(const std::vector<std::string>& args, common::Console& console) {
-  Settings settings = parse_options(args, console);
-
-  std::string header_path = join_path(settings.dirin, settings.InHFile);
+// The first record of the header file; a header that cannot be opened or read stops the run
+// with its console message.
+css::Wfdisc read_header(const std::string& header_path, common::Console& console) {
   css::Wfdisc record;
-  css::HeaderError header_error = css::read_wfdisc(header_path, record);
-  if (header_error != css::HeaderError::kNone) {
-    console.list_write(header_error == css::HeaderError::kOpen ? css::kOpenMessage
-                                                               : css::kReadMessage);
-    common::stop_without_message(common::kFailure);
+  css::HeaderError error = css::read_wfdisc(header_path, record);
+  if (error == css::HeaderError::kNone) return record;
+  console.write_line(error == css::HeaderError::kOpen ? css::kOpenMessage : css::kReadMessage);
+  common::stop_without_message(common::kFailure);
+}
+
+// The output file, created or opened for replacing; stops the run when the path is empty,
+// names an input, or cannot be opened.
+std::unique_ptr<common::OutputFile> open_output(const std::string& output_path,
+                                                const std::string& header_path,
+                                                const std::string& samples_path) {
+  if (output_path.empty() || same_file(output_path, header_path) ||
+      same_file(output_path, samples_path)) {
+    common::stop(kOpenOutputFailed, common::kFailure);
   }
+  std::unique_ptr<common::OutputFile> output;
+  if (common::OutputFile::open(output_path, output) == common::OutputFile::Open::kFailed) {
+    common::stop(kOpenOutputFailed, common::kFailure);
+  }
+  return output;
+}
+
+// The whole conversion; ends by throwing a Stop.
+[[noreturn]] void convert(const Settings& settings, common::Console& console) {
+  std::string header_path = join_path(settings.dirin, settings.InHFile);
+  css::Wfdisc record = read_header(header_path, console);
 
   std::string samples_path = css::sample_path(header_path, record);
   css::SampleFile sample_file = css::SampleFile::open(samples_path);
   std::int64_t nsamp = sample_file.sample_count();
   if (nsamp > css::kMaxSamples) common::stop(kTooLarge, common::kFailure);
-  record.nsamp = static_cast<std::int32_t>(nsamp);
-  record.endtime = css::end_time(record.time, nsamp, record.samprate);
+  css::check_samprate(record.samprate);
   css::Samples samples = sample_file.load(nsamp);
 
   gse::Window window = gse::choose_window(settings.jump, settings.length, record.samprate, nsamp);
-  // The block's date and time are those of its first sample.
-  double offset = static_cast<double>(window.first - 1) / static_cast<double>(record.samprate);
-  common::Calendar start =
-      common::to_calendar(common::nearest_integer(record.time + offset, "the start time"));
+  common::Calendar start = gse::block_start(record.time, record.samprate, window);
   std::string day_text =
       gse::block_day_text(record.jdate, start.year, window.first == 1, start.day_of_year);
 
   std::string name =
       settings.OutFile ? *settings.OutFile : gse::default_output_name(record.dfile, day_text);
   std::string output_path = join_path(settings.dirout, name);
-  if (common::lead(name).empty() || same_file(output_path, header_path) ||
-      same_file(output_path, samples_path)) {
-    common::stop(kOpenOutputFailed, common::kFailure);
-  }
-
-  std::unique_ptr<common::OutputFile> output;
-  if (common::OutputFile::open(output_path, output) == common::OutputFile::Open::kFailed) {
-    common::stop(kOpenOutputFailed, common::kFailure);
-  }
-  std::span<const std::int32_t> block_samples;
-  if (window.count() > 0) {
-    block_samples =
-        std::span<const std::int32_t>(samples.values.get() + window.first - 1, window.count());
-  }
-  gse::BlockResult result = gse::write_block(record, start, day_text, block_samples,
-                                             gse::checksum(block_samples), *output);
+  std::unique_ptr<common::OutputFile> output = open_output(output_path, header_path, samples_path);
+  gse::BlockResult result = gse::write_block(record, start, day_text,
+                                             gse::block_samples(samples.span(), window), *output);
   if (!result.written || !output->close()) common::stop(kWriteOutputFailed, common::kFailure);
   if (result.too_wide > 0) common::stop(kTooWide, common::kFailure);
   common::stop(" ", common::kSuccess);
@@ -91,7 +120,9 @@ bool same_file(const std::string& a, const std::string& b) {
 
 int run(const std::vector<std::string>& args, common::Console& console) {
   try {
-    convert(args, console);
+    Settings settings = parse_options(args);
+    if (settings.action == Action::kShowUsage) show_usage(console);
+    convert(settings, console);
   } catch (const common::Stop& stop) {
     return console.finish(stop);
   }

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "common/edit.h"
+#include "common/field_edit.h"
 
 namespace wavconv::gse {
 namespace {
@@ -54,7 +54,28 @@ inline void put_value(char* p, std::int32_t v, std::int64_t& too_wide) {
   std::memcpy(p, &text, kValueWidth);
 }
 
+// A text field in `width` columns, each NUL written as a blank.
+std::string text_field(std::string_view text, int width) {
+  std::string field = common::edit_text(text, width);
+  for (char& c : field) {
+    if (c == '\0') c = ' ';
+  }
+  return field;
+}
+
 }  // namespace
+
+common::Calendar block_start(double time, float samprate, const Window& window) {
+  double offset = static_cast<double>(window.first - 1) / static_cast<double>(samprate);
+  return common::to_calendar(common::nearest_integer(time + offset, "the start time"));
+}
+
+std::span<const std::int32_t> block_samples(std::span<const std::int32_t> segment,
+                                            const Window& window) {
+  if (window.count() == 0) return {};
+  return segment.subspan(static_cast<std::size_t>(window.first - 1),
+                         static_cast<std::size_t>(window.count()));
+}
 
 std::string wid1_line(const common::Calendar& start, std::string_view day_text, std::int64_t count,
                       const css::Wfdisc& record) {
@@ -67,13 +88,13 @@ std::string wid1_line(const common::Calendar& start, std::string_view day_text, 
   place(line, 21, common::edit_integer(start.second, 2));
   place(line, 24, common::edit_integer(start.millisecond, 3));
   place(line, 28, common::edit_integer(count, 8));
-  place(line, 37, common::edit_text(record.sta, 6));
-  std::string channel = common::edit_text(record.chan, 3);
+  place(line, 37, text_field(record.sta, 6));
+  std::string channel = text_field(record.chan, 3);
   place(line, 44, channel);
   place(line, 53, channel.substr(0, 1));
   place(line, 54, channel.substr(2, 1));
   place(line, 56, common::edit_real(record.samprate, 11, 7));
-  place(line, 68, common::edit_text(record.instype, 6));
+  place(line, 68, text_field(record.instype, 6));
   place(line, 75, "INT8");
   place(line, 80, "0");
   return line;
@@ -104,7 +125,7 @@ char* format_values(const std::int32_t* values, std::size_t n, char* out, std::i
 
 bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& sink,
                       std::int64_t& too_wide) {
-  if (samples.empty()) return sink.put("");
+  if (samples.empty()) return sink.put_line("");
   constexpr std::size_t kFullLine = kValuesPerLine * kValueWidth + 2;
   constexpr std::size_t kLinesPerChunk = 3000;  // about 240 KiB of text
   std::vector<char> chunk(kLinesPerChunk * kFullLine);
@@ -126,14 +147,14 @@ bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& s
 
 BlockResult write_block(const css::Wfdisc& record, const common::Calendar& start,
                         std::string_view day_text, std::span<const std::int32_t> samples,
-                        std::int64_t checksum, common::LineSink& sink) {
+                        common::LineSink& sink) {
   BlockResult result{false, 0};
-  if (!sink.put(wid1_line(start, day_text, samples.size(), record))) return result;
-  if (!sink.put(calibration_line(record))) return result;
-  if (!sink.put(marker_line("DAT1"))) return result;
+  if (!sink.put_line(wid1_line(start, day_text, samples.size(), record))) return result;
+  if (!sink.put_line(calibration_line(record))) return result;
+  if (!sink.put_line(marker_line("DAT1"))) return result;
   if (!write_data_lines(samples, sink, result.too_wide)) return result;
-  if (!sink.put(checksum_line(checksum))) return result;
-  if (!sink.put(marker_line("STOP"))) return result;
+  if (!sink.put_line(checksum_line(checksum(samples)))) return result;
+  if (!sink.put_line(marker_line("STOP"))) return result;
   result.written = true;
   return result;
 }

@@ -1,6 +1,6 @@
 #include "gse/naming.h"
 
-#include "common/edit.h"
+#include "common/field_edit.h"
 #include "common/text.h"
 
 namespace wavconv::gse {
@@ -21,13 +21,13 @@ std::string block_day_text(std::int32_t jdate, std::int64_t year, bool starts_at
 
 std::string default_output_name(std::string_view dfile, std::string_view day_text) {
   constexpr std::size_t kNameLength = 32;
-  std::string name = common::fixed(dfile, kNameLength);
+  std::string name = common::pad_or_cut(dfile, kNameLength);
   std::size_t p = name.find_first_of(std::string_view(". \0", 3));
   if (p != std::string::npos) {
     std::string suffix = std::string("_").append(day_text).append(".gse");
     name.replace(p, std::min(suffix.size(), kNameLength - p), suffix.substr(0, kNameLength - p));
   }
-  return std::string(common::lead(name));
+  return std::string(common::cut_at_blank(name));
 }
 
 }  // namespace wavconv::gse

@@ -13,6 +13,7 @@ TEST(Calendar, RoundsHalvesAwayFromZeroAndSplitsTheDate) {
     std::int64_t year;
     int month, day, hour, minute, second, day_of_year;
   } cases[] = {
+      // clang-format off
       {0.0, 1970, 1, 1, 0, 0, 0, 1},          {0.4, 1970, 1, 1, 0, 0, 0, 1},
       {0.5, 1970, 1, 1, 0, 0, 1, 1},          {59.5, 1970, 1, 1, 0, 1, 0, 1},
       {86399.5, 1970, 1, 2, 0, 0, 0, 2},      {-0.4, 1970, 1, 1, 0, 0, 0, 1},
@@ -21,6 +22,7 @@ TEST(Calendar, RoundsHalvesAwayFromZeroAndSplitsTheDate) {
       {-1.0, 1969, 12, 31, 23, 59, 59, 365},  {-0.5, 1969, 12, 31, 23, 59, 59, 365},
       {-86400.0 * 365 * 70 - 17 * 86400, 1900, 1, 1, 0, 0, 0, 1},
       {4102444800.0, 2100, 1, 1, 0, 0, 0, 1},  {4107542400.0, 2100, 3, 1, 0, 0, 0, 60},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.time);
@@ -39,6 +41,8 @@ TEST(Calendar, RoundsHalvesAwayFromZeroAndSplitsTheDate) {
 TEST(Calendar, ValueBeyondSixtyFourBitsIsFatal) {
   EXPECT_THROW(nearest_integer(1e19, "time"), Stop);
   EXPECT_THROW(nearest_integer(-1e19, "time"), Stop);
+  EXPECT_THROW(nearest_integer(9223372036854775808.0, "time"), Stop);
+  EXPECT_EQ(nearest_integer(-9223372036854775808.0, "time"), INT64_MIN);  // still in range
   EXPECT_EQ(nearest_integer(-2.5, "time"), -3);
 }
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/edit.h"
+#include "common/field_edit.h"
 
 namespace wavconv::common {
 namespace {
@@ -14,6 +14,7 @@ struct RealCase {
 };
 
 TEST(RealEdit, SevenSignificantDigitsNoLeadingZeroAndAsterisks) {
+  // clang-format off
   const RealCase cases[] = {
       {1.2345678f, 11, 7, "  1.2345680"},  {3.1015625f, 11, 7, "  3.1015630"},
       {9.99996f, 7, 4, "10.0000"},         {99.99f, 6, 1, " 100.0"},
@@ -24,6 +25,7 @@ TEST(RealEdit, SevenSignificantDigitsNoLeadingZeroAndAsterisks) {
       {0.25f, 9, 6, "  .250000"},          {-1.0f, 6, 1, "  -1.0"},
       {1000.0f, 11, 7, "***********"},     {999.5f, 11, 7, "999.5000000"},
       {100.0f, 9, 6, "*********"},         {123456789.0f, 16, 6, "123456800.000000"},
+      // clang-format on
   };
   for (const RealCase& c : cases) {
     SCOPED_TRACE(c.expected);
@@ -44,27 +46,6 @@ TEST(TextEdit, CutOnTheRightOrBlanksOnTheLeft) {
   EXPECT_EQ(edit_text("abcdef", 3), "abc");
   EXPECT_EQ(edit_text("ab", 4), "  ab");
   EXPECT_EQ(edit_text("ab", 0), "ab");
-}
-
-TEST(FormatWrite, RevertsToTheStartForMoreItems) {
-  Format format = Format::parse("(10i8)");
-  for (int n : {0, 3, 10, 21, 25}) {
-    SCOPED_TRACE(n);
-    std::vector<Item> items(n, Item{std::int32_t{7}});
-    std::vector<std::string> records = write(format, items);
-    std::size_t expected_records = n == 0 ? 1 : (n + 9) / 10;
-    ASSERT_EQ(records.size(), expected_records);
-    EXPECT_EQ(records.back().size(), n == 0 ? 0u : 8u * ((n - 1) % 10 + 1));
-    EXPECT_EQ(records.front().substr(0, n ? 8 : 0), n ? "       7" : "");
-  }
-}
-
-TEST(FormatWrite, SlashesMakeEmptyRecordsAroundTheItem) {
-  std::vector<std::string> records = write(Format::parse("(/,A60,/)"), {std::string_view("x")});
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0], "");
-  EXPECT_EQ(records[1], std::string(59, ' ') + "x");
-  EXPECT_EQ(records[2], "");
 }
 
 TEST(FormatParse, RejectsMalformedStrings) {
@@ -91,6 +72,7 @@ TEST(NumericInput, BlanksSignsImpliedDecimalsExponentsAndErrors) {
     const char* record;
     std::optional<double> value;
   } cases[] = {
+      // clang-format off
       {"(i3)", "  7", 7},         {"(i3)", "   ", 0},         {"(i3)", "1 2", 12},
       {"(i2)", "-5", -5},         {"(i3)", "1,2", 1},         {"(i3)", "4\r5", 4},
       {"(i2)", "", 0},            {"(i3)", " x ", kError},    {"(i1)", "-", kError},
@@ -101,6 +83,7 @@ TEST(NumericInput, BlanksSignsImpliedDecimalsExponentsAndErrors) {
       {"(f9.4)", "", 0.0},           {"(f9.4)", "-", kError},          {"(f9.4)", ".", kError},
       {"(f9.4)", "1.5E", kError},    {"(f9.4)", "1.2.3", kError},      {"(f9.4)", "1x", kError},
       {"(f9.4)", "1.e39", 1e39},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.record);

@@ -65,11 +65,14 @@ TEST(SamplePath, FromDirAndDfile) {
       {"x.wfdisc", "data/", "my file.w", "data/my"},
       {"in/x.wfdisc", "", "", "in/"},
       {"x.wfdisc", "a;b|$(c)&`d`/", "e.w", "a;b|$(c)&`d`/e.w"},
+      {"in/x.wfdisc", "@in/", "x.w", "x.w"},  // "@": a NUL, which is no blank but ends `dir`
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     Wfdisc record;
-    record.dir = std::string(c.dir) + std::string(64 - std::strlen(c.dir), ' ');
+    std::string dir = c.dir;
+    if (!dir.empty() && dir[0] == '@') dir[0] = '\0';
+    record.dir = dir + std::string(64 - dir.size(), ' ');
     record.dfile = std::string(c.dfile) + std::string(32 - std::strlen(c.dfile), ' ');
     EXPECT_EQ(sample_path(c.header, record), c.expected);
   }
@@ -83,7 +86,7 @@ TEST(SampleLoad, LittleEndianFromByteZeroRemainderDropped) {
   SampleFile file = SampleFile::open(dir.file("s.w"));
   ASSERT_EQ(file.sample_count(), 4);
   Samples samples = file.load(4);
-  EXPECT_EQ(std::vector<int>(samples.begin(), samples.end()),
+  EXPECT_EQ(std::vector<int>(samples.span().begin(), samples.span().end()),
             (std::vector<int>{1, -1, INT32_MIN, 16777216}));
   for (std::size_t bytes : {3u, 0u}) {
     dir.write("small.w", std::string(bytes, '\x07'));

@@ -12,7 +12,7 @@ namespace {
 struct StringSink : common::LineSink {
   std::string text;
   int fail_after = -1;  // records accepted before writes fail
-  bool put(std::string_view record) override { return put_lines(std::string(record) + "\r\n"); }
+  bool put_line(std::string_view line) override { return put_lines(std::string(line) + "\r\n"); }
   bool put_lines(std::string_view lines) override {
     if (fail_after == 0) return false;
     if (fail_after > 0) --fail_after;
@@ -41,6 +41,15 @@ TEST(HeaderLines, WorkedExampleColumnByColumn) {
   EXPECT_EQ(calibration_line(record),
             " 1.0000001 1.0000     .0000     .0000     .0000     .0000   -1.00   -1.00   -1.0");
   EXPECT_EQ(checksum_line(123456), "CHK1              123456" + std::string(56, ' '));
+}
+
+TEST(HeaderLines, NulInTextFieldsWrittenAsBlanks) {
+  css::Wfdisc record = example_record();
+  record.sta = std::string("A\0C\0\0\0", 6);
+  record.chan = std::string("B\0Z\0\0\0\0\0", 8);
+  record.instype = std::string("\0TS-2\0", 6);
+  EXPECT_EQ(wid1_line(example_start(), "043", 1201, record),
+            "WID1  2001043  3  7  9   0     1201 A C    B Z      BZ  20.0000000  TS-2  INT8 0");
 }
 
 TEST(HeaderLines, ValuesTooWideBecomeAsterisks) {
@@ -76,9 +85,8 @@ TEST(DataLines, TenValuesALineAndAShortLastLine) {
 
 // The fast data-line path gives the general notation's bytes at every width boundary.
 TEST(DataLines, MatchTheGeneralIntegerEditing) {
-  std::vector<std::int32_t> values = {0, 1, -1, -9999999, -10000000, 99999999, 100000000,
-                                      std::numeric_limits<std::int32_t>::min(),
-                                      std::numeric_limits<std::int32_t>::max()};
+  std::vector<std::int32_t> values = {0,        1,         -1,        -9999999, -10000000,
+                                      99999999, 100000000, INT32_MIN, INT32_MAX};
   for (std::int64_t p = 10; p <= 1000000000; p *= 10) {
     for (std::int64_t v : {p - 1, p, -p + 1, -p}) values.push_back(static_cast<std::int32_t>(v));
   }
@@ -99,7 +107,7 @@ TEST(Block, FirstFailedWriteStopsTheBlock) {
   std::vector<std::int32_t> samples(30, 5);
   StringSink sink;
   sink.fail_after = 3;  // WID1, line 2, DAT1
-  EXPECT_FALSE(write_block(example_record(), example_start(), "043", samples, 150, sink).written);
+  EXPECT_FALSE(write_block(example_record(), example_start(), "043", samples, sink).written);
   EXPECT_EQ(sink.text.size(), 3u * 82);
 }
 

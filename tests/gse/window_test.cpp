@@ -16,6 +16,7 @@ TEST(Window, JumpAndLengthAtTheSampleRate) {
     float samprate;
     std::int64_t nsamp, first, last, count;
   } cases[] = {
+      // clang-format off
       {0, 99999, 20, 5000, 1, 5000, 5000},      // the whole segment
       {10, 99999, 20, 5000, 201, 5000, 4800},   // N(200) + 1
       {1, 99999, 2.5f, 5000, 4, 5000, 4997},    // 2.5 rounds up
@@ -28,6 +29,7 @@ TEST(Window, JumpAndLengthAtTheSampleRate) {
       {-5, 10, 20, 1000, 1, 201, 201},           // a negative jump starts at sample 1
       {5, 10, -20, 1000, 1, -199, 0},            // so does a negative samprate
       {100, 99999, 1, 101, 1, 101, 101},         // a jump onto the last sample restarts
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.jump << " " << c.length << " " << c.nsamp);
@@ -62,6 +64,7 @@ TEST(OutputName, DayTextAndDefaultName) {
     const char* dfile;
     const char* expected;
   } cases[] = {
+      // clang-format off
       {"abc.w", "abc_043.gse"},
       {"stat01.w", "stat01_043.gse"},
       {"abc.waveforms", "abc_043.gsems"},
@@ -72,6 +75,7 @@ TEST(OutputName, DayTextAndDefaultName) {
       {"abcdefghijklmnopqrstuvwx.w", "abcdefghijklmnopqrstuvwx_043.gse"},
       {"abcdefghijklmnopqrstuvwxyzABC.w", "abcdefghijklmnopqrstuvwxyzABC_04"},
       {"abcdefghijklmnopqrstuvwxyzABCDEF", "abcdefghijklmnopqrstuvwxyzABCDEF"},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dfile);

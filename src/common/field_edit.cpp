@@ -1,4 +1,4 @@
-#include "common/edit.h"
+#include "common/field_edit.h"
 
 #include <cerrno>
 #include <cmath>

@@ -37,8 +37,8 @@ FileHandle open_for_reading(const std::string& path);
 // error).
 std::size_t read_fully(int fd, char* data, std::size_t size);
 
-// Lines of a text file as records: the line without its line end (the LF, and a CR right
-// before it). Only the first `kMaxKept` characters of a line are kept; the rest is skipped.
+// The lines of a text file, each without its line end (the LF, and a CR right before it). Only
+// the first `kMaxKept` characters of a line are kept; the rest is skipped.
 class TextReader : public RecordSource {
  public:
   static constexpr std::size_t kMaxKept = 4096;
@@ -58,19 +58,18 @@ class TextReader : public RecordSource {
   bool eof_ = false, failed_ = false;
 };
 
-// Where text records go: each record is followed by CR LF.
+// Where output lines go.
 class LineSink {
  public:
   virtual ~LineSink() = default;
-  // One record followed by CR LF. False when the write failed.
-  virtual bool put(std::string_view record) = 0;
-  // Text that already holds whole records with their CR LF.
+  // One line followed by CR LF. False when the write failed.
+  virtual bool put_line(std::string_view line) = 0;
+  // Text that already holds whole lines with their CR LF.
   virtual bool put_lines(std::string_view text) = 0;
 };
 
-// An output text file opened like status "UNKNOWN": an existing file is opened in place and cut
-// at the first write, a missing one is created. Records are buffered and written in large
-// blocks.
+// An output file: created if missing; an existing regular file is cut to zero at the first
+// write. Lines are buffered and written in large pieces.
 class OutputFile : public LineSink {
  public:
   enum class Open { kOpened, kWriteFails, kFailed };
@@ -81,8 +80,11 @@ class OutputFile : public LineSink {
 
   ~OutputFile() override;
 
+  // Text pieces of half this size or more bypass the buffer.
+  static constexpr std::size_t kBufferSize = 256 * 1024;
+
   // After the first failure every later write fails too.
-  bool put(std::string_view record) override;
+  bool put_line(std::string_view line) override;
   bool put_lines(std::string_view text) override;
   // Writes out what is buffered and closes the file.
   bool close();
@@ -92,7 +94,6 @@ class OutputFile : public LineSink {
   bool write_out(const char* data, std::size_t size);
   bool flush();
 
-  static constexpr std::size_t kBufferSize = 256 * 1024;
   FileHandle file_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;

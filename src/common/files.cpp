@@ -1,4 +1,4 @@
-#include "common/text_file.h"
+#include "common/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -121,7 +121,7 @@ OutputFile::OutputFile(FileHandle file, bool writable)
     : file_(std::move(file)), buffer_(new char[kBufferSize]), ok_(writable) {}
 
 OutputFile::~OutputFile() {
-  // Records written before a failure stop stay in the file.
+  // Lines written before a failure stop stay in the file.
   if (ok_) flush();
 }
 
@@ -187,7 +187,7 @@ bool OutputFile::put_lines(std::string_view text) {
   return true;
 }
 
-bool OutputFile::put(std::string_view record) { return put_lines(record) && put_lines("\r\n"); }
+bool OutputFile::put_line(std::string_view line) { return put_lines(line) && put_lines("\r\n"); }
 
 bool OutputFile::close() {
   bool flushed = flush();
