@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Times whole conversions of full segments against the I/O floor.
 
-Usage: bench/whole_run.py [BUILD_DIR]   (default build-bench; configured with -DWAVCONV_BENCH=ON)
+Usage: bench/whole_run.py [BUILD_DIR] [--against OTHER_WAVCONV]
+       (BUILD_DIR default build-bench; configured with -DWAVCONV_BENCH=ON)
 
 For 864,000 and 8,640,000 samples (a random walk within +-2,000,000) it reports the median
 wall time of wavconv and of io_floor (read the samples, write an output-sized file, 256 KiB
 blocks), their ratio, wavconv's peak RSS and, when valgrind is present, callgrind's user-space
-instructions per sample.
+instructions per sample. With --against, another wavconv binary (an earlier release, say) is
+timed in the same loop, run for run, and the ratio of the two medians is reported.
 """
 import array
 import os
@@ -20,7 +22,13 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build-bench"))
+ARGS = sys.argv[1:]
+AGAINST = None
+if "--against" in ARGS:
+    i = ARGS.index("--against")
+    AGAINST = os.path.abspath(ARGS[i + 1])
+    del ARGS[i:i + 2]
+BUILD = os.path.abspath(ARGS[0] if ARGS else os.path.join(ROOT, "build-bench"))
 WAVCONV = os.path.join(BUILD, "wavconv")
 IO_FLOOR = os.path.join(BUILD, "io_floor")
 RUNS = 9
@@ -75,10 +83,13 @@ def measure(n):
         timed(convert, work)
         out_bytes = os.path.getsize(os.path.join(work, "out.gse"))
         floor = [IO_FLOOR, "seg.w", "floor.out", str(out_bytes)]
-        conv_times, floor_times = [], []
+        other = [AGAINST, "hdr.wfdisc", "other.gse"] if AGAINST else None
+        conv_times, floor_times, other_times = [], [], []
         for _ in range(RUNS):
             conv_times.append(timed(convert, work))
             floor_times.append(timed(floor, work))
+            if other:
+                other_times.append(timed(other, work))
         rss = peak_rss_kib(convert, work)
         result = {
             "samples": n,
@@ -88,6 +99,8 @@ def measure(n):
             "floor_ms": 1000 * statistics.median(floor_times),
             "rss_kib": rss,
         }
+        if other:
+            result["against_ms"] = 1000 * statistics.median(other_times)
         if shutil.which("valgrind"):
             cg = os.path.join(work, "cg.out")
             subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + cg] + convert,
@@ -114,6 +127,9 @@ def main():
             r["rss_kib"] / 1024, r["in_bytes"] / 2**20, r["out_bytes"] / 2**20)
         if "instructions_per_sample" in r:
             line += ", %.1f instructions/sample" % r["instructions_per_sample"]
+        if "against_ms" in r:
+            line += "; against %.1f ms, ratio %.2f" % (r["against_ms"],
+                                                      r["wavconv_ms"] / r["against_ms"])
         print(line)
     print("growth 864,000 -> 8,640,000 samples: %.2fx wall time"
           % (results[1]["wavconv_ms"] / results[0]["wavconv_ms"]))

@@ -198,7 +198,9 @@ void conversion(const std::uint8_t* data, std::size_t size) {
   if (status == 0) {
     FUZZ_CHECK(created.size() == 1);
     check_block(after[created[0]]);
-    FUZZ_CHECK(out.str() == " \r\n" && err.str().empty());
+    FUZZ_CHECK(out.str() == " \r\n");
+    // A header whose sample count disagrees with the file is only warned about.
+    FUZZ_CHECK(err.str().empty() || err.str().rfind("wavconv: warning: ", 0) == 0);
   } else {
     FUZZ_CHECK(out.str().size() + err.str().size() > 0);
   }

@@ -1,9 +1,11 @@
 #include "test_support.h"
 
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -38,7 +40,7 @@ std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
   std::map<std::string, std::string> files;
   if (!fs::exists(root)) return files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    std::string name = fs::relative(entry.path(), root).string();
+    std::string name = entry.path().lexically_relative(root).string();
     if (entry.is_symlink()) {
       files[name] = "-> " + fs::read_symlink(entry.path()).string();
     } else if (entry.is_regular_file()) {
@@ -75,13 +77,13 @@ std::string sample_bytes(const std::vector<int>& samples) {
 }
 
 RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                     bool unprivileged) {
+                     RunOptions options) {
   namespace fs = std::filesystem;
   constexpr uid_t kNobody = 65534;
   TempDir capture;
   std::string out = capture.file("stdout"), err = capture.file("stderr");
   std::string binary = WAVCONV_BINARY;
-  bool drop = unprivileged && ::geteuid() == 0;
+  bool drop = options.unprivileged && ::geteuid() == 0;
   if (drop) {
     fs::permissions(capture.path(), fs::perms::owner_all | fs::perms::group_read |
                                         fs::perms::group_exec | fs::perms::others_read |
@@ -98,6 +100,12 @@ RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::st
     if (drop &&
         (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       ::_exit(126);
+    }
+    if (options.file_size_limit > 0) {
+      struct rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
+                             static_cast<rlim_t>(options.file_size_limit)};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
     }
     std::vector<char*> argv{binary.data()};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

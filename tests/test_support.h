@@ -55,9 +55,15 @@ struct RunResult {
   int status;
 };
 
-// Runs the built program in `dir` with `args`. With `unprivileged`, a run by root is made as
-// user and group 65534 (nobody), owning `dir`, from a copy of the program that user may run.
+struct RunOptions {
+  // A run by root is made as user and group 65534 (nobody), owning the directory, from a copy of
+  // the program that user may run.
+  bool unprivileged = false;
+  long file_size_limit = 0;  // bytes a written file may reach (RLIMIT_FSIZE); 0: no limit
+};
+
+// Runs the built program in `dir` with `args`.
 RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                     bool unprivileged = false);
+                     RunOptions options = {});
 
 }  // namespace wavconv::testing

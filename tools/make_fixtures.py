@@ -74,6 +74,7 @@ def main():
     case("samprate_zero", ["hdr.wfdisc"],
          {"hdr.wfdisc": header(samprate=0.0), "abc.w": sample_bytes(SMALL)})
     case("usage_no_arguments", [], {})
+    case("usage_only_options", ["/data/css/hdr.wfdisc"], {})
     # 2001-12-31 23:59:30 at 1 sample per second: a jump of 60 s starts the block in 2002.
     case("jump_across_new_year", ["hdr.wfdisc", "/J60", "/L20"],
          {"hdr.wfdisc": header(time=1009843170.0, jdate=2001365, samprate=1.0),

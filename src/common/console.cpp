@@ -20,6 +20,11 @@ void Console::write_records(const std::vector<std::string>& records) {
   }
 }
 
+void Console::write_error(std::string_view text) {
+  err_.write(text.data(), text.size());
+  err_.flush();
+}
+
 int Console::finish(const Stop& stop) {
   if (stop.kind == Stop::Kind::kFatal) {
     err_.write(stop.text.data(), stop.text.size());

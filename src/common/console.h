@@ -22,6 +22,9 @@ class Console {
   // line (the first character is the column that precedes every printed record).
   void write_records(const std::vector<std::string>& records);
 
+  // Bytes for standard error, such as an error_line().
+  void write_error(std::string_view text);
+
   // Writes the end-of-run bytes for `stop` and returns the exit status.
   int finish(const Stop& stop);
 

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 
 namespace wavconv::common {
@@ -64,12 +67,14 @@ FileHandle open_for_reading(const std::string& path) {
   return file;
 }
 
-std::size_t read_fully(int fd, char* data, std::size_t size) {
+std::size_t read_fully(int fd, char* data, std::size_t size, int& error) {
   std::size_t done = 0;
+  error = 0;
   while (done < size) {
     std::size_t chunk = std::min<std::size_t>(size - done, 1 << 30);
     ssize_t got = ::read(fd, data + done, chunk);
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error = errno;
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
   }
@@ -84,7 +89,7 @@ bool TextReader::fill() {
   } while (got < 0 && errno == EINTR);
   if (got <= 0) {
     eof_ = true;
-    failed_ = got < 0;
+    error_ = got < 0 ? errno : 0;
     return false;
   }
   begin_ = 0;
@@ -98,7 +103,7 @@ std::optional<std::string_view> TextReader::next_record() {
   bool any = false;
   while (true) {
     if (begin_ == end_ && !fill()) {
-      if (failed_ || !any) return std::nullopt;
+      if (error_ != 0 || !any) return std::nullopt;
       return std::string_view(line_);
     }
     any = true;
@@ -117,48 +122,146 @@ std::optional<std::string_view> TextReader::next_record() {
   }
 }
 
-OutputFile::OutputFile(FileHandle file, bool writable)
-    : file_(std::move(file)), buffer_(new char[kBufferSize]), ok_(writable) {}
+namespace {
 
-OutputFile::~OutputFile() {
-  // Lines written before a failure stop stay in the file.
-  if (ok_) flush();
+// Temporary output files, known to the signal handler. Written only outside it; a slot's path is
+// complete before the slot is marked used.
+constexpr int kSignalSlots = 8;
+constexpr std::size_t kSlotPath = 4096;
+char slot_paths[kSignalSlots][kSlotPath];
+volatile std::sig_atomic_t slot_used[kSignalSlots];
+
+int take_signal_slot(const std::string& path) {
+  if (path.size() >= kSlotPath) return -1;
+  for (int i = 0; i < kSignalSlots; ++i) {
+    if (slot_used[i]) continue;
+    std::memcpy(slot_paths[i], path.c_str(), path.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    slot_used[i] = 1;
+    return i;
+  }
+  return -1;
 }
 
-OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<OutputFile>& file) {
-  file.reset();
-  if (path.empty()) return Open::kFailed;
-  FileHandle handle(open_nonblocking(path, O_WRONLY | O_CREAT, 0666));
-  if (handle.valid()) {
+extern "C" void remove_temporaries_and_exit(int) {
+  for (int i = 0; i < kSignalSlots; ++i) {
+    if (slot_used[i]) ::unlink(slot_paths[i]);
+  }
+  ::_exit(1);
+}
+
+// The path with its symbolic links followed (a link to a missing file gives that file's path).
+std::string follow_links(std::string path) {
+  for (int depth = 0; depth < 40; ++depth) {
     struct stat info;
-    if (::fstat(handle.get(), &info) != 0 || S_ISDIR(info.st_mode)) return Open::kFailed;
-    file.reset(new OutputFile(std::move(handle), true));
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    std::string target(4096, '\0');
+    ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
+    target.resize(static_cast<std::size_t>(length));
+    std::size_t slash = path.find_last_of('/');
+    path = target[0] == '/' || slash == std::string::npos ? target
+                                                          : path.substr(0, slash + 1) + target;
+  }
+  return path;
+}
+
+mode_t current_umask() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+}  // namespace
+
+void remove_temporary_files_on_signals() {
+  struct sigaction action {};
+  action.sa_handler = remove_temporaries_and_exit;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+OutputFile::OutputFile(FileHandle file, std::string target, std::string temporary)
+    : file_(std::move(file)),
+      target_(std::move(target)),
+      temporary_(std::move(temporary)),
+      signal_slot_(temporary_.empty() ? -1 : take_signal_slot(temporary_)),
+      buffer_(new char[kBufferSize]) {}
+
+OutputFile::~OutputFile() { remove_temporary(); }
+
+void OutputFile::remove_temporary() {
+  if (temporary_.empty()) return;
+  file_.close();
+  ::unlink(temporary_.c_str());
+  temporary_.clear();
+  if (signal_slot_ >= 0) slot_used[signal_slot_] = 0;
+}
+
+OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<OutputFile>& file,
+                                  int& error) {
+  file.reset();
+  error = 0;
+  if (path.empty()) {
+    error = ENOENT;
+    return Open::kFailed;
+  }
+  std::string target = follow_links(path);
+  struct stat info;
+  bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) {
+    error = EISDIR;
+    return Open::kFailed;
+  }
+  if (exists && !S_ISREG(info.st_mode)) {
+    FileHandle handle(open_nonblocking(target, O_WRONLY));
+    if (!handle.valid()) {
+      error = errno;
+      return Open::kFailed;
+    }
+    file.reset(new OutputFile(std::move(handle), target, ""));
     return Open::kOpened;
   }
-  // An existing file that can only be read is still opened; its first write fails.
-  struct stat info;
-  if ((errno == EACCES || errno == EPERM || errno == EROFS) && ::stat(path.c_str(), &info) == 0 &&
-      S_ISREG(info.st_mode)) {
-    file.reset(new OutputFile(FileHandle(), false));
-    return Open::kWriteFails;
+  if (exists) {
+    // A file that may not be written is refused now: a rename over it would not notice.
+    FileHandle probe(open_nonblocking(target, O_WRONLY | O_CREAT, 0666));
+    if (!probe.valid()) {
+      error = errno;
+      if (error != EACCES && error != EPERM && error != EROFS) return Open::kFailed;
+      file.reset(new OutputFile(FileHandle(), target, ""));
+      file->fail(error);
+      return Open::kWriteFails;
+    }
   }
-  return Open::kFailed;
+  std::size_t slash = target.find_last_of('/');
+  std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  std::string temporary =
+      target.substr(0, name_start) + "." + target.substr(name_start) + ".XXXXXX.tmp";
+  FileHandle handle(::mkostemps(temporary.data(), 4, O_CLOEXEC));
+  if (!handle.valid()) {
+    error = errno;
+    return Open::kFailed;
+  }
+  file.reset(new OutputFile(std::move(handle), target, temporary));
+  // The new file takes the mode an ordinary creation would give, or the replaced file's.
+  ::fchmod(file->file_.get(), exists ? info.st_mode & 07777 : 0666 & ~current_umask());
+  if (exists && ::geteuid() == 0) {
+    [[maybe_unused]] int ignored = ::fchown(file->file_.get(), info.st_uid, info.st_gid);
+  }
+  return Open::kOpened;
+}
+
+bool OutputFile::fail(int error) {
+  if (ok_) error_ = error;
+  ok_ = false;
+  return false;
 }
 
 bool OutputFile::write_out(const char* data, std::size_t size) {
-  if (!cut_) {
-    // The first write cuts an existing file at its beginning.
-    cut_ = true;
-    struct stat info;
-    if (::fstat(file_.get(), &info) != 0) return ok_ = false;
-    if (S_ISREG(info.st_mode) && info.st_size > 0 && ::ftruncate(file_.get(), 0) != 0) {
-      return ok_ = false;
-    }
-  }
   while (size > 0) {
     ssize_t done = ::write(file_.get(), data, size);
     if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return ok_ = false;
+    if (done <= 0) return fail(done < 0 ? errno : EIO);
     data += done;
     size -= static_cast<std::size_t>(done);
   }
@@ -190,9 +293,24 @@ bool OutputFile::put_lines(std::string_view text) {
 bool OutputFile::put_line(std::string_view line) { return put_lines(line) && put_lines("\r\n"); }
 
 bool OutputFile::close() {
-  bool flushed = flush();
-  bool closed = file_.close();
-  bool result = ok_ && flushed && closed;
+  flush();
+  if (!file_.close() && ok_) fail(errno);
+  if (ok_ && !temporary_.empty()) {
+    // Exchanging the names, then removing the old file under the temporary name, avoids the
+    // write-out that some file systems start on a rename over an existing file.
+    if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) ==
+        0) {
+      ::unlink(temporary_.c_str());
+    } else if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+      fail(errno);
+    }
+    if (ok_) {
+      temporary_.clear();
+      if (signal_slot_ >= 0) slot_used[signal_slot_] = 0;
+    }
+  }
+  remove_temporary();
+  bool result = ok_;
   ok_ = false;
   return result;
 }

@@ -33,9 +33,9 @@ class FileHandle {
 // are refused. Returns an invalid handle on failure.
 FileHandle open_for_reading(const std::string& path);
 
-// Reads all of `size` bytes at `data`; the count actually read (less at end of file or on an
-// error).
-std::size_t read_fully(int fd, char* data, std::size_t size);
+// Reads all of `size` bytes at `data`; the count actually read (less at end of file, or on an
+// error, whose reason goes to `error`; 0 when there was none).
+std::size_t read_fully(int fd, char* data, std::size_t size, int& error);
 
 // The lines of a text file, each without its line end (the LF, and a CR right before it). Only
 // the first `kMaxKept` characters of a line are kept; the rest is skipped.
@@ -45,8 +45,8 @@ class TextReader : public RecordSource {
 
   explicit TextReader(FileHandle file) : file_(std::move(file)) {}
   std::optional<std::string_view> next_record() override;
-  // True when the system reported a read error (as against the end of the file).
-  bool failed() const { return failed_; }
+  // The system's reason for a failed read (as against the end of the file); 0 if none.
+  int error() const { return error_; }
 
  private:
   bool fill();
@@ -55,7 +55,8 @@ class TextReader : public RecordSource {
   std::string line_;
   char buffer_[65536];
   std::size_t begin_ = 0, end_ = 0;
-  bool eof_ = false, failed_ = false;
+  bool eof_ = false;
+  int error_ = 0;
 };
 
 // Where output lines go.
@@ -68,16 +69,20 @@ class LineSink {
   virtual bool put_lines(std::string_view text) = 0;
 };
 
-// An output file: created if missing; an existing regular file is cut to zero at the first
-// write. Lines are buffered and written in large pieces.
+// An output file, replaced whole or not at all. A regular or missing target is written as a
+// new temporary file beside it (".<name>.XXXXXX.tmp") that takes the target's name, and an
+// existing target's permission bits, only when close() succeeds; on any failure the target stays
+// as it was and the temporary file is removed. A target that is not a regular file (a device, a
+// FIFO) is written directly. A symbolic link is followed, and stays a link.
 class OutputFile : public LineSink {
  public:
   enum class Open { kOpened, kWriteFails, kFailed };
 
-  // kWriteFails: an existing file that can only be read; the file object exists, but its
-  // first write fails and leaves the file as it was.
-  static Open open(const std::string& path, std::unique_ptr<OutputFile>& file);
+  // kWriteFails: an existing file that may not be written; the object exists, but its writes
+  // fail. kFailed: no object; `error` holds the system's reason.
+  static Open open(const std::string& path, std::unique_ptr<OutputFile>& file, int& error);
 
+  // Removes a temporary file that was not put in place.
   ~OutputFile() override;
 
   // Text pieces of half this size or more bypass the buffer.
@@ -86,19 +91,30 @@ class OutputFile : public LineSink {
   // After the first failure every later write fails too.
   bool put_line(std::string_view line) override;
   bool put_lines(std::string_view text) override;
-  // Writes out what is buffered and closes the file.
+  // Writes out what is buffered, closes the file and puts it in place.
   bool close();
+  // The system's reason for the first failure; 0 when there was none.
+  int error() const { return error_; }
 
  private:
-  explicit OutputFile(FileHandle file, bool writable);
+  OutputFile(FileHandle file, std::string target, std::string temporary);
+  bool fail(int error);
   bool write_out(const char* data, std::size_t size);
   bool flush();
+  void remove_temporary();
 
   FileHandle file_;
+  std::string target_;
+  std::string temporary_;  // empty when the target is written directly
+  int signal_slot_ = -1;   // where the temporary file is known to the signal handler
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
-  bool ok_;
-  bool cut_ = false;
+  bool ok_ = true;
+  int error_ = 0;
 };
+
+// From now on SIGINT, SIGTERM and SIGHUP remove every temporary output file and end the process
+// with status 1.
+void remove_temporary_files_on_signals();
 
 }  // namespace wavconv::common

@@ -1,6 +1,8 @@
 #include "common/stop.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "common/text.h"
 
@@ -33,11 +35,26 @@ void stop(std::string message, int status) {
   throw Stop{Stop::Kind::kMessage, std::move(message), status};
 }
 
+void stop_with_error(std::string text, int status) {
+  throw Stop{Stop::Kind::kFatal, std::move(text), status};
+}
+
+std::string error_line(std::string_view text) {
+  return std::string("wavconv: ").append(text).append("\r\n");
+}
+
+std::string system_error_line(std::string_view path, int error) {
+  if (path.empty()) error = ENOENT;
+  return error_line(printable(path) + ": " + std::strerror(error));
+}
+
 void stop_without_message(int status) { throw Stop{Stop::Kind::kNoMessage, {}, status}; }
 
-void fatal(Statement statement, std::string_view unit, FatalError error, std::string_view message) {
-  std::string report = "\r\nrun-time error " + error_code('F', error) + statement_text(statement) +
-                       printable(unit) + ")\r\n- " + printable(message) + "\r\n";
+void fatal(Statement statement, std::string_view unit, FatalError error, std::string_view message,
+           int system_error) {
+  std::string report = system_error != 0 ? system_error_line(unit, system_error) : "";
+  report += "\r\nrun-time error " + error_code('F', error) + statement_text(statement) +
+            printable(unit) + ")\r\n- " + printable(message) + "\r\n";
   throw Stop{Stop::Kind::kFatal, std::move(report), kFailure};
 }
 

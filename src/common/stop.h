@@ -20,6 +20,16 @@ inline constexpr int kFailure = 1;
 // Stop with a message written as it stands (leading and trailing blanks kept).
 [[noreturn]] void stop(std::string message, int status);
 
+// Stop with `text` on standard error only (nothing on standard output).
+[[noreturn]] void stop_with_error(std::string text, int status);
+
+// A line for standard error: "wavconv: " and `text`, with CR LF.
+std::string error_line(std::string_view text);
+
+// The line for a failed system call on a file: "wavconv: <path>: <the system's reason>"; the
+// path's control characters shown as "?", an empty path as missing.
+std::string system_error_line(std::string_view path, int error);
+
 // Stop without a message: "Stop - Program terminated.".
 [[noreturn]] void stop_without_message(int status);
 
@@ -37,9 +47,10 @@ enum class FatalError {
 };
 
 // Ends the run with the fatal report for an unhandled input or output failure on `unit`
-// (a file name, or "internal").
+// (a file name, or "internal"). A `system_error` other than 0 puts the system error line for
+// `unit` before the report.
 [[noreturn]] void fatal(Statement statement, std::string_view unit, FatalError error,
-                        std::string_view message);
+                        std::string_view message, int system_error = 0);
 
 // Ends the run with the fatal report for a trapped floating-point condition.
 [[noreturn]] void fatal_math(FatalError error, std::string_view message);

@@ -29,7 +29,7 @@ std::string pad_or_cut(std::string_view text, std::size_t length) {
 std::string printable(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
-    if (c == '\r' || c == '\n') c = '?';
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
   }
   return out;
 }

@@ -18,7 +18,8 @@ bool starts_blank(std::string_view text);
 // The text blank-padded or cut to exactly `length` characters.
 std::string pad_or_cut(std::string_view text, std::size_t length);
 
-// The text with CR and LF shown as "?", so that a message stays on its line.
+// The text with every control character (below 0x20, and 0x7F) shown as "?", so that a message
+// stays on its line and sends nothing to a terminal.
 std::string printable(std::string_view text);
 
 }  // namespace wavconv::common

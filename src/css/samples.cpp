@@ -50,8 +50,9 @@ SampleFile SampleFile::open(const std::string& path) {
   common::FileHandle file = common::open_for_reading(path);
   struct stat info;
   if (!file.valid() || ::fstat(file.get(), &info) != 0) {
+    int error = errno;
     common::fatal(Statement::kOpen, path, FatalError::kOpenFailed,
-                  "sample file cannot be opened: " + std::string(std::strerror(errno)));
+                  "sample file cannot be opened: " + std::string(std::strerror(error)), error);
   }
   if (!S_ISREG(info.st_mode)) {
     common::fatal(Statement::kOpen, path, FatalError::kOpenFailed,
@@ -72,8 +73,13 @@ Samples SampleFile::load(std::int64_t count) {
     common::fatal(Statement::kRead, path_, FatalError::kNoMemory,
                   "not enough memory for " + std::to_string(count) + " samples");
   }
+  int error = 0;
   std::size_t got =
-      common::read_fully(file_.get(), reinterpret_cast<char*>(samples.values.get()), bytes);
+      common::read_fully(file_.get(), reinterpret_cast<char*>(samples.values.get()), bytes, error);
+  if (error != 0) {
+    common::fatal(Statement::kRead, path_, FatalError::kEndOfFile,
+                  "sample file cannot be read: " + std::string(std::strerror(error)), error);
+  }
   if (got < bytes) {
     common::fatal(Statement::kRead, path_, FatalError::kEndOfFile,
                   "sample file ended after " + std::to_string(got) + " of " +

@@ -1,5 +1,7 @@
 #include "css/wfdisc.h"
 
+#include <cerrno>
+
 #include "common/files.h"
 #include "common/format.h"
 #include "common/text.h"
@@ -25,11 +27,16 @@ bool parse_wfdisc(std::string_view line, Wfdisc& record) {
   return common::read(wfdisc_format(), line, fields) == common::ReadStatus::kOk;
 }
 
-HeaderError read_wfdisc(const std::string& path, Wfdisc& record) {
+HeaderError read_wfdisc(const std::string& path, Wfdisc& record, int& system_error) {
+  system_error = 0;
   common::FileHandle file = common::open_for_reading(path);
-  if (!file.valid()) return HeaderError::kOpen;
+  if (!file.valid()) {
+    system_error = errno;
+    return HeaderError::kOpen;
+  }
   common::TextReader reader(std::move(file));
   std::optional<std::string_view> line = reader.next_record();
+  system_error = reader.error();
   if (!line || !parse_wfdisc(*line, record)) return HeaderError::kRead;
   return HeaderError::kNone;
 }

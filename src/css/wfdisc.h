@@ -40,8 +40,9 @@ inline constexpr const char* kReadMessage = "Error reading CSS-header of input f
 // `record`. False when a numeric field does not read; fields read before it keep their values.
 bool parse_wfdisc(std::string_view line, Wfdisc& record);
 
-// Reads the first line of the header file into `record`.
-HeaderError read_wfdisc(const std::string& path, Wfdisc& record);
+// Reads the first line of the header file into `record`. `system_error` is the system's reason
+// when opening or reading the file failed, 0 otherwise.
+HeaderError read_wfdisc(const std::string& path, Wfdisc& record, int& system_error);
 
 // The sample file's path: `dir` then `dfile`, each cut at its first blank or NUL; when `dir`
 // begins with a blank, "-" or ".", the header path's directory (up to its last "/" or "\")

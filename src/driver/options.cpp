@@ -25,23 +25,47 @@ std::int32_t option_value(const std::string& option, std::int32_t current) {
   return value;
 }
 
+bool is_option_letter(char letter) {
+  return std::string_view("JjLlIiOo").find(letter) != std::string_view::npos;
+}
+
 }  // namespace
 
 Settings parse_options(const std::vector<std::string>& args) {
+  Settings settings;
   std::vector<std::string> names, options;
+  std::optional<Action> request;  // -h, --help or --version, the first one given
+  bool options_ended = false;
   for (const std::string& arg : args) {
-    if (arg.empty() || arg[0] != '/') {
+    if (options_ended) {
       names.push_back(arg);
-    } else if (arg.size() >= 2) {
-      options.push_back(arg.substr(1));
+    } else if (arg == "--") {
+      options_ended = true;
+    } else if (arg == "-h" || arg == "--help" || arg == "--version") {
+      if (!request) request = arg == "--version" ? Action::kShowVersion : Action::kShowUsage;
+    } else if (!arg.empty() && arg[0] == '/') {
+      if (arg.size() >= 2 && is_option_letter(arg[1])) {
+        options.push_back(arg.substr(1));
+      } else {
+        settings.ignored.push_back(arg);
+      }
+    } else if (arg.size() >= 2 && arg[0] == '-') {
+      if (settings.unknown.empty()) settings.unknown = arg;
+    } else {
+      names.push_back(arg);
     }
   }
-  Settings settings;
-  if (names.empty() || (!names[0].empty() && names[0][0] == '?') || names[0] == "-h" ||
-      names[0] == "--help") {
+  if (request) {
+    settings.action = *request;
+  } else if (!settings.unknown.empty()) {
+    settings.action = Action::kUnknownOption;
+  } else if (names.empty()) {
+    settings.action = args.empty() ? Action::kShowUsage : Action::kShowUsageFailed;
+  } else if (!options_ended && !names[0].empty() && names[0][0] == '?') {
     settings.action = Action::kShowUsage;
-    return settings;
   }
+  if (settings.action != Action::kConvert) return settings;
+
   settings.InHFile = names[0];
   if (names.size() >= 2) settings.OutFile = names[1];
   for (const std::string& option : options) {
@@ -62,8 +86,6 @@ Settings parse_options(const std::vector<std::string>& args) {
       case 'o':
         settings.dirout = option.substr(1);
         break;
-      default:
-        break;  // other letters are ignored
     }
   }
   if (settings.length == 0 || settings.length > gse::kWholeSegment) {

@@ -10,7 +10,13 @@
 namespace wavconv::driver {
 
 // What the command line asks for.
-enum class Action { kConvert, kShowUsage };
+enum class Action {
+  kConvert,
+  kShowUsage,        // no argument, a first name beginning with "?", -h or --help: status 0
+  kShowUsageFailed,  // arguments without a name: the usage screen, status 1
+  kShowVersion,      // --version
+  kUnknownOption,    // an argument beginning with "-" before "--": `unknown` names it
+};
 
 // The run settings from the command line.
 struct Settings {
@@ -21,12 +27,14 @@ struct Settings {
   std::int32_t length = gse::kWholeSegment;  // seconds kept
   std::string dirin;                         // prefixes of the header and output paths; a
   std::string dirout;                        // first blank or NUL, or none, means none
+  std::vector<std::string> ignored;          // "/" arguments whose letter is no option's
+  std::string unknown;                       // the first unknown "-" argument
 };
 
 // Sorts the arguments (without the program name) into names and options and reads the
-// options. Asks for the usage screen when no name is given or the first name begins with "?"
-// or is "-h" or "--help". A J or L value that is not a number ends the run with the fatal
-// report.
+// options. Before "--", an argument beginning with "/" is an option, and "-h", "--help",
+// "--version" and other "-" arguments (but a lone "-") are requests; after it every argument is
+// a name. A J or L value that is not a number ends the run with the fatal report.
 Settings parse_options(const std::vector<std::string>& args);
 
 }  // namespace wavconv::driver

@@ -36,9 +36,11 @@ constexpr const char* kUsage[] = {
     " Idirin  : set the path of the input file to dirin [.]    ",
     " Odirout : set the path of the output file to dirout [.]  ",
     " Output format is uncompressed 0 differences, INT8        ",
+    " --      : every later argument is a name (/abs/path)     ",
+    " -h, --help : this screen;  --version : the version       ",
 };
 
-[[noreturn]] void show_usage(common::Console& console) {
+[[noreturn]] void show_usage(common::Console& console, int status) {
   static const common::Format banner = common::Format::parse("(/,A60,/)");
   static const common::Format line = common::Format::parse("(A60)");
   // Each line is held in a 60-character field, so it ends with two more blanks.
@@ -47,7 +49,7 @@ constexpr const char* kUsage[] = {
   for (std::size_t i = 1; i < std::size(kUsage); ++i) {
     console.write_records(common::write(line, {std::string_view(field(kUsage[i]))}));
   }
-  common::stop(std::string(57, ' '), common::kSuccess);
+  common::stop(std::string(57, ' '), status);
 }
 
 // A directory prefix (ignored when it starts with a blank or NUL) joined to a name, each cut
@@ -66,8 +68,10 @@ bool same_file(const std::string& a, const std::string& b) {
 // with its console message.
 css::Wfdisc read_header(const std::string& header_path, common::Console& console) {
   css::Wfdisc record;
-  css::HeaderError error = css::read_wfdisc(header_path, record);
+  int system_error = 0;
+  css::HeaderError error = css::read_wfdisc(header_path, record, system_error);
   if (error == css::HeaderError::kNone) return record;
+  if (system_error != 0) console.write_error(common::system_error_line(header_path, system_error));
   console.write_line(error == css::HeaderError::kOpen ? css::kOpenMessage : css::kReadMessage);
   common::stop_without_message(common::kFailure);
 }
@@ -76,16 +80,25 @@ css::Wfdisc read_header(const std::string& header_path, common::Console& console
 // names an input, or cannot be opened.
 std::unique_ptr<common::OutputFile> open_output(const std::string& output_path,
                                                 const std::string& header_path,
-                                                const std::string& samples_path) {
-  if (output_path.empty() || same_file(output_path, header_path) ||
-      same_file(output_path, samples_path)) {
+                                                const std::string& samples_path,
+                                                common::Console& console) {
+  if (same_file(output_path, header_path) || same_file(output_path, samples_path)) {
     common::stop(kOpenOutputFailed, common::kFailure);
   }
   std::unique_ptr<common::OutputFile> output;
-  if (common::OutputFile::open(output_path, output) == common::OutputFile::Open::kFailed) {
+  int error = 0;
+  if (common::OutputFile::open(output_path, output, error) == common::OutputFile::Open::kFailed) {
+    console.write_error(common::system_error_line(output_path, error));
     common::stop(kOpenOutputFailed, common::kFailure);
   }
   return output;
+}
+
+// Stops the run with the write failure of `output`.
+[[noreturn]] void stop_write_failed(const std::string& output_path,
+                                    const common::OutputFile& output, common::Console& console) {
+  console.write_error(common::system_error_line(output_path, output.error()));
+  common::stop(kWriteOutputFailed, common::kFailure);
 }
 
 // The whole conversion; ends by throwing a Stop.
@@ -96,6 +109,10 @@ std::unique_ptr<common::OutputFile> open_output(const std::string& output_path,
   std::string samples_path = css::sample_path(header_path, record);
   css::SampleFile sample_file = css::SampleFile::open(samples_path);
   std::int64_t nsamp = sample_file.sample_count();
+  if (record.nsamp > 0 && record.nsamp != nsamp) {
+    console.write_error(common::error_line("warning: header says " + std::to_string(record.nsamp) +
+                                           " samples, file holds " + std::to_string(nsamp)));
+  }
   if (nsamp > css::kMaxSamples) common::stop(kTooLarge, common::kFailure);
   css::check_samprate(record.samprate);
   css::Samples samples = sample_file.load(nsamp);
@@ -108,10 +125,11 @@ std::unique_ptr<common::OutputFile> open_output(const std::string& output_path,
   std::string name =
       settings.OutFile ? *settings.OutFile : gse::default_output_name(record.dfile, day_text);
   std::string output_path = join_path(settings.dirout, name);
-  std::unique_ptr<common::OutputFile> output = open_output(output_path, header_path, samples_path);
+  std::unique_ptr<common::OutputFile> output =
+      open_output(output_path, header_path, samples_path, console);
   gse::BlockResult result = gse::write_block(record, start, day_text,
                                              gse::block_samples(samples.span(), window), *output);
-  if (!result.written || !output->close()) common::stop(kWriteOutputFailed, common::kFailure);
+  if (!result.written || !output->close()) stop_write_failed(output_path, *output, console);
   if (result.too_wide > 0) common::stop(kTooWide, common::kFailure);
   common::stop(" ", common::kSuccess);
 }
@@ -121,7 +139,25 @@ std::unique_ptr<common::OutputFile> open_output(const std::string& output_path,
 int run(const std::vector<std::string>& args, common::Console& console) {
   try {
     Settings settings = parse_options(args);
-    if (settings.action == Action::kShowUsage) show_usage(console);
+    for (const std::string& option : settings.ignored) {
+      console.write_error(common::error_line("ignored option " + common::printable(option) +
+                                             ": absolute paths go after --"));
+    }
+    switch (settings.action) {
+      case Action::kShowUsage:
+        show_usage(console, common::kSuccess);
+      case Action::kShowUsageFailed:
+        show_usage(console, common::kFailure);
+      case Action::kShowVersion:
+        common::stop("wavconv " WAVCONV_VERSION, common::kSuccess);
+      case Action::kUnknownOption:
+        common::stop_with_error(
+            common::error_line("unknown option " + common::printable(settings.unknown) +
+                               ": options are /J /L /I /O; see --help"),
+            common::kFailure);
+      case Action::kConvert:
+        break;
+    }
     convert(settings, console);
   } catch (const common::Stop& stop) {
     return console.finish(stop);

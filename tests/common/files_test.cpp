@@ -28,7 +28,8 @@ TEST(OutputFileBuffer, PiecesArriveInOrderAcrossEveryBufferEdge) {
     SCOPED_TRACE(sizes[0]);
     testing::TempDir dir;
     std::unique_ptr<OutputFile> file;
-    ASSERT_EQ(OutputFile::open(dir.file("out"), file), OutputFile::Open::kOpened);
+    int error = 0;
+    ASSERT_EQ(OutputFile::open(dir.file("out"), file, error), OutputFile::Open::kOpened);
     std::string expected;
     char seed = 'A';
     for (std::size_t size : sizes) {
@@ -39,6 +40,32 @@ TEST(OutputFileBuffer, PiecesArriveInOrderAcrossEveryBufferEdge) {
     ASSERT_TRUE(file->close());
     EXPECT_TRUE(dir.read("out") == expected);
   }
+}
+
+TEST(OutputFileReplace, WholeOrNotAtAllThroughLinksKeepingPermissions) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  dir.write("old", "keep");
+  fs::permissions(dir.file("old"),
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("old", dir.file("link"));
+  int error = 0;
+  {
+    std::unique_ptr<OutputFile> file;
+    ASSERT_EQ(OutputFile::open(dir.file("link"), file, error), OutputFile::Open::kOpened);
+    ASSERT_TRUE(file->put_line("new"));
+    EXPECT_EQ(testing::snapshot(dir.path()).size(), 3u);  // the temporary file beside "old"
+  }  // dropped without close(): nothing changes
+  EXPECT_EQ(testing::snapshot(dir.path()).size(), 2u);
+  EXPECT_EQ(dir.read("old"), "keep");
+  std::unique_ptr<OutputFile> file;
+  ASSERT_EQ(OutputFile::open(dir.file("link"), file, error), OutputFile::Open::kOpened);
+  ASSERT_TRUE(file->put_line("new") && file->close());
+  EXPECT_TRUE(fs::is_symlink(dir.file("link")));
+  EXPECT_EQ(dir.read("old"), "new\r\n");
+  EXPECT_EQ(fs::status(dir.file("old")).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(testing::snapshot(dir.path()).size(), 2u);
 }
 
 }  // namespace

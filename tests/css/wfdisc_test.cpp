@@ -17,13 +17,14 @@ using testing::TempDir;
 
 TEST(WfdiscRead, ReadsTheFirstRecordOfSeveral) {
   TempDir dir;
+  int error = 0;
   Header h;
   h.samprate = 40.0;
   Header second;
   second.sta = "XYZ";
   dir.write("h.wfdisc", h.line() + "\n" + second.line() + "\n" + second.line() + "\n");
   Wfdisc record;
-  ASSERT_EQ(read_wfdisc(dir.file("h.wfdisc"), record), HeaderError::kNone);
+  ASSERT_EQ(read_wfdisc(dir.file("h.wfdisc"), record, error), HeaderError::kNone);
   EXPECT_EQ(record.sta, "ABC   ");
   EXPECT_EQ(record.chan, "BHZ     ");
   EXPECT_DOUBLE_EQ(record.time, 981947229.0);
@@ -35,16 +36,17 @@ TEST(WfdiscRead, ReadsTheFirstRecordOfSeveral) {
 
 TEST(WfdiscRead, ShortLinesReadAsBlanks) {
   TempDir dir;
+  int error = 0;
   Header h;
   h.foff = 77;
   // Cut after dfile (column 245), with CR LF line ends; then cut inside dfile.
   dir.write("a.wfdisc", h.line().substr(0, 245) + "\r\n");
   dir.write("b.wfdisc", h.line().substr(0, 216) + "\r\n");
   Wfdisc a, b;
-  ASSERT_EQ(read_wfdisc(dir.file("a.wfdisc"), a), HeaderError::kNone);
+  ASSERT_EQ(read_wfdisc(dir.file("a.wfdisc"), a, error), HeaderError::kNone);
   EXPECT_EQ(a.foff, 0);
   EXPECT_EQ(a.lddate, std::string(17, ' '));
-  ASSERT_EQ(read_wfdisc(dir.file("b.wfdisc"), b), HeaderError::kNone);
+  ASSERT_EQ(read_wfdisc(dir.file("b.wfdisc"), b, error), HeaderError::kNone);
   EXPECT_EQ(b.dfile, "abc" + std::string(29, ' '));  // the CR is not part of the name
 }
 

@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 
 // A change to the starting files. Ops: 'p' write text b over the header from column a;
 // 'w' write file a with bytes b; 'm' move a to b; 'd' make directory a; 'l' link a to b;
-// 's' resize a to b bytes (sparse); '0' take every permission from a; 'r' make a read-only.
+// 's' resize a to b bytes (sparse); '0' take every permission from a; 'r' make a read-only;
+// 'z' limit the files the run writes to a bytes. An argument "@/x" names x by its absolute path.
 struct Step {
   char op;
   std::string a;
@@ -46,12 +47,21 @@ const std::string kFatalOpen = "\r\nrun-time error F6416: OPEN(";
 const std::string kFatalMath = "\r\nrun-time error M";
 const std::vector<std::string> kArgs = {"hdr.wfdisc"};
 
+std::string system_error(const std::string& path, const std::string& reason) {
+  return "wavconv: " + path + ": " + reason + "\r\n";
+}
+std::string kNoFile(const std::string& path) {
+  return system_error(path, "No such file or directory");
+}
+
 // clang-format off
 const std::vector<Row> kRows = {
-    {"header missing", {{'m', "hdr.wfdisc", "x"}}, kArgs, kHeaderOpen, "", 1, "", false},
-    {"header a directory", {{'m', "hdr.wfdisc", "x"}, {'d', "hdr.wfdisc"}}, kArgs, kHeaderOpen, "",
-     1, "", false},
-    {"header unreadable", {{'0', "hdr.wfdisc"}}, kArgs, kHeaderOpen, "", 1, "", true},
+    {"header missing", {{'m', "hdr.wfdisc", "x"}}, kArgs, kHeaderOpen, kNoFile("hdr.wfdisc"), 1, "",
+     false},
+    {"header a directory", {{'m', "hdr.wfdisc", "x"}, {'d', "hdr.wfdisc"}}, kArgs, kHeaderOpen,
+     system_error("hdr.wfdisc", "Is a directory"), 1, "", false},
+    {"header unreadable", {{'0', "hdr.wfdisc"}}, kArgs, kHeaderOpen,
+     system_error("hdr.wfdisc", "Permission denied"), 1, "", true},
     {"header empty", {{'w', "hdr.wfdisc", ""}}, kArgs, kHeaderRead, "", 1, "", false},
     {"header with letters in a number column", {{'p', "80", "  abcdef"}}, kArgs, kHeaderRead, "",
      1, "", false},
@@ -68,12 +78,13 @@ const std::vector<Row> kRows = {
      {{'p', "214", "a;b|c$(touch_x)`id`&.w"}, {'m', "abc.w", "a;b|c$(touch_x)`id`&.w"}}, kArgs,
      kDone, "", 0, "a;b|c$(touch_x)`id`&_043.gse", false},
     {"dir with shell metacharacters", {{'p', "149", "$(mkdir_x);|&`id`/"}}, kArgs, "",
-     kFatalOpen + "$(mkdir_x);|&`id`/abc.w)", 1, "", false},
+     kNoFile("$(mkdir_x);|&`id`/abc.w") + kFatalOpen + "$(mkdir_x);|&`id`/abc.w)", 1, "", false},
     {"sample file a directory", {{'m', "abc.w", "x"}, {'d', "abc.w"}}, kArgs, "",
-     kFatalOpen + "abc.w)", 1, "", false},
-    {"sample file unreadable", {{'0', "abc.w"}}, kArgs, "", kFatalOpen + "abc.w)", 1, "", true},
+     system_error("abc.w", "Is a directory") + kFatalOpen + "abc.w)", 1, "", false},
+    {"sample file unreadable", {{'0', "abc.w"}}, kArgs, "",
+     system_error("abc.w", "Permission denied") + kFatalOpen + "abc.w)", 1, "", true},
     {"sample file missing, samprate 0", {{'m', "abc.w", "x"}, {'p', "89", "   0.000000"}}, kArgs,
-     "", kFatalOpen + "abc.w)", 1, "", false},
+     "", kNoFile("abc.w") + kFatalOpen + "abc.w)", 1, "", false},
     {"sample file empty", {{'w', "abc.w", ""}}, kArgs, kDone, "", 0, "abc_043.gse", false},
     {"sample file of 3 bytes", {{'w', "abc.w", "abc"}}, kArgs, kDone, "", 0, "abc_043.gse", false},
     {"sample file huge and sparse", {{'s', "abc.w", "400000000"}}, kArgs,
@@ -85,24 +96,36 @@ const std::vector<Row> kRows = {
     {"option values negative", {}, {"hdr.wfdisc", "/J-5", "/L-5"}, kDone, "", 0, "abc_043.gse",
      false},
     {"names with blanks", {}, {"hdr.wfdisc trailing", "out put.gse"}, kDone, "", 0, "out", false},
-    {"empty header name", {}, {""}, kHeaderOpen, "", 1, "", false},
-    {"empty output name", {}, {"hdr.wfdisc", ""}, kOpenOutput, "", 1, "", false},
+    {"empty header name", {}, {""}, kHeaderOpen, kNoFile(""), 1, "", false},
+    {"empty output name", {}, {"hdr.wfdisc", ""}, kOpenOutput, kNoFile(""), 1, "", false},
+    {"control characters in a name", {}, {"h\x1b[2J\x7f.wfdisc"}, kHeaderOpen,
+     kNoFile("h?[2J?.wfdisc"), 1, "", false},
+    {"absolute paths after --", {}, {"--", "@/hdr.wfdisc", "@/out.gse"}, kDone, "", 0, "out.gse",
+     false},
+    {"an option in GNU style", {}, {"hdr.wfdisc", "-o", "out.gse", "/x"}, "",
+     "wavconv: ignored option /x: absolute paths go after --\r\n"
+     "wavconv: unknown option -o: options are /J /L /I /O; see --help\r\n", 1, "", false},
+    {"the version", {}, {"hdr.wfdisc", "-o", "--version"}, "wavconv " WAVCONV_VERSION "\r\n", "",
+     0, "", false},
     {"empty output name after an output directory", {}, {"hdr.wfdisc", "", "/Oout.gse"}, kDone,
      "", 0, "out.gse", false},
-    {"output into a missing directory", {}, {"hdr.wfdisc", "/Onone/"}, kOpenOutput, "", 1, "",
-     false},
-    {"output onto a directory", {{'d', "out.gse"}}, {"hdr.wfdisc", "out.gse"}, kOpenOutput, "", 1,
-     "", false},
+    {"output into a missing directory", {}, {"hdr.wfdisc", "/Onone/"}, kOpenOutput,
+     kNoFile("none/abc_043.gse"), 1, "", false},
+    {"output onto a directory", {{'d', "out.gse"}}, {"hdr.wfdisc", "out.gse"}, kOpenOutput,
+     system_error("out.gse", "Is a directory"), 1, "", false},
     {"output onto the header", {}, {"hdr.wfdisc", "hdr.wfdisc"}, kOpenOutput, "", 1, "", false},
     {"output onto the header through a link", {{'l', "link.gse", "hdr.wfdisc"}},
      {"hdr.wfdisc", "link.gse"}, kOpenOutput, "", 1, "", false},
     {"output onto the samples under another spelling", {{'d', "sub"}},
      {"hdr.wfdisc", "./sub/../abc.w"}, kOpenOutput, "", 1, "", false},
     {"output onto a read-only file", {{'w', "out.gse", "keep"}, {'r', "out.gse"}},
-     {"hdr.wfdisc", "out.gse"}, kWriteOutput, "", 1, "", true},
-    {"output onto a file nobody may write", {}, {"hdr.wfdisc", "version", "/O/proc/"},
-     kWriteOutput, "", 1, "", false},
-    {"output onto a full device", {}, {"hdr.wfdisc", "full", "/O/dev/"}, kWriteOutput, "", 1, "",
+     {"hdr.wfdisc", "out.gse"}, kWriteOutput, system_error("out.gse", "Permission denied"), 1, "",
+     true},
+    {"output onto a full device", {}, {"hdr.wfdisc", "full", "/O/dev/"}, kWriteOutput,
+     system_error("/dev/full", "No space left on device"), 1, "", false},
+    {"output over the file size limit keeps the old file",
+     {{'w', "out.gse", "keep"}, {'w', "abc.w", std::string(40000, '\1')}, {'z', "8192"}},
+     {"hdr.wfdisc", "out.gse"}, kWriteOutput, system_error("out.gse", "File too large"), 1, "",
      false},
     {"samprate negative", {{'p', "89", "-20.0000000"}}, {"hdr.wfdisc", "/J1"}, kDone, "", 0,
      "abc_043.gse", false},
@@ -120,7 +143,7 @@ const std::vector<Row> kRows = {
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-void apply(const TempDir& dir, const Step& step) {
+void apply(const TempDir& dir, const Step& step, long& file_size_limit) {
   // clang-format off
   switch (step.op) {
     case 'p': {
@@ -136,6 +159,7 @@ void apply(const TempDir& dir, const Step& step) {
     case 's': fs::resize_file(dir.file(step.a), std::stoull(step.b)); break;
     case '0': fs::permissions(dir.file(step.a), fs::perms::none); break;
     case 'r': fs::permissions(dir.file(step.a), fs::perms::owner_read); break;
+    case 'z': file_size_limit = std::stol(step.a); break;
   }
   // clang-format on
 }
@@ -147,9 +171,14 @@ TEST_P(HostileInput, EndsAsRequiredAndLeavesOtherFilesAlone) {
   TempDir dir;
   dir.write("hdr.wfdisc", Header().line());
   dir.write("abc.w", sample_bytes({1, -2, 3}));
-  for (const Step& step : row.steps) apply(dir, step);
+  long file_size_limit = 0;
+  for (const Step& step : row.steps) apply(dir, step, file_size_limit);
+  std::vector<std::string> args = row.args;
+  for (std::string& arg : args) {
+    if (arg.rfind("@/", 0) == 0) arg = dir.file(arg.substr(2));
+  }
   std::map<std::string, std::string> before = snapshot(dir.path());
-  RunResult result = run_binary(dir.path(), row.args, row.unprivileged);
+  RunResult result = run_binary(dir.path(), args, {row.unprivileged, file_size_limit});
   EXPECT_EQ(result.out, row.out);
   EXPECT_EQ(result.err.substr(0, row.err.size()), row.err);
   EXPECT_EQ(result.err.empty(), row.err.empty());

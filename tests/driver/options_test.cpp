@@ -5,13 +5,37 @@
 namespace wavconv::driver {
 namespace {
 
-TEST(Options, UsageWithoutANameOrWhenAskedFor) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"/J10"}, {"?"}, {"?abc", "x"}, {"--help"}, {"-h"}, {"/", "/I"}}) {
-    SCOPED_TRACE(args.empty() ? "none" : args[0]);
-    EXPECT_EQ(parse_options(args).action, Action::kShowUsage);
+TEST(Options, RequestsAndWhatTheyTakePrecedenceOver) {
+  struct Case {
+    std::vector<std::string> args;
+    Action action;
+  } cases[] = {
+      {{}, Action::kShowUsage},
+      {{"?"}, Action::kShowUsage},
+      {{"?abc", "x"}, Action::kShowUsage},
+      {{"x", "/J5", "-h"}, Action::kShowUsage},
+      {{"-o", "x", "--help", "--version"}, Action::kShowUsage},
+      {{"-o", "--version", "/Jx"}, Action::kShowVersion},
+      {{"/J10"}, Action::kShowUsageFailed},
+      {{"/", "/I"}, Action::kShowUsageFailed},
+      {{"--"}, Action::kShowUsageFailed},
+      {{"x", "-o", "y"}, Action::kUnknownOption},
+      {{"-", "x?"}, Action::kConvert},
+      {{"--", "-h", "?x", "/abs/x"}, Action::kConvert},
+      {{"x", "--", "--"}, Action::kConvert},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "none" : c.args[0]);
+    EXPECT_EQ(parse_options(c.args).action, c.action);
   }
-  EXPECT_EQ(parse_options({"x?", "-h"}).action, Action::kConvert);
+}
+
+TEST(Options, NamesAfterDashesAndIgnoredOptions) {
+  Settings s = parse_options({"/data/x", "-", "/", "--", "/abs/h", "-o"});
+  EXPECT_EQ(s.InHFile, "-");
+  EXPECT_EQ(s.OutFile, "/abs/h");
+  EXPECT_EQ(s.ignored, (std::vector<std::string>{"/data/x", "/"}));
+  EXPECT_EQ(parse_options({"x", "-q", "-r"}).unknown, "-q");
 }
 
 TEST(Options, JumpAndLengthValues) {
