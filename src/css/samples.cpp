@@ -22,7 +22,7 @@ namespace {
 // the passes over millions of fresh samples then cost a fraction of what 4 KiB pages cost.
 constexpr std::size_t kHugePage = 2 << 20;
 
-std::int32_t* allocate_samples(std::size_t bytes, std::size_t& alignment) {
+std::int32_t* allocate_storage(std::size_t bytes, std::size_t& alignment) {
   if (bytes < kHugePage / 2) {
     alignment = alignof(std::int32_t);
     return static_cast<std::int32_t*>(::operator new(std::max<std::size_t>(bytes, 4)));
@@ -37,6 +37,15 @@ std::int32_t* allocate_samples(std::size_t bytes, std::size_t& alignment) {
 }
 
 }  // namespace
+
+Samples allocate_samples(std::int64_t count, std::size_t bytes) {
+  Samples samples;
+  std::size_t alignment = 0;
+  std::int32_t* storage = allocate_storage(bytes, alignment);
+  samples.values = {storage, SampleStorageFree{alignment}};
+  samples.count = count;
+  return samples;
+}
 
 void SampleStorageFree::operator()(std::int32_t* values) const {
   if (alignment > alignof(std::max_align_t)) {
@@ -63,12 +72,9 @@ SampleFile SampleFile::open(const std::string& path) {
 
 Samples SampleFile::load(std::int64_t count) {
   Samples samples;
-  samples.count = count;
   std::size_t bytes = static_cast<std::size_t>(count) * 4;
   try {
-    std::size_t alignment = 0;
-    std::int32_t* storage = allocate_samples(bytes, alignment);
-    samples.values = {storage, SampleStorageFree{alignment}};
+    samples = allocate_samples(count, bytes);
   } catch (const std::bad_alloc&) {
     common::fatal(Statement::kRead, path_, FatalError::kNoMemory,
                   "not enough memory for " + std::to_string(count) + " samples");

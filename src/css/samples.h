@@ -28,6 +28,10 @@ struct Samples {
   }
 };
 
+// Storage of `bytes` bytes (at least 4 x `count`) for `count` samples; std::bad_alloc when
+// there is no memory for it.
+Samples allocate_samples(std::int64_t count, std::size_t bytes);
+
 // A sample file of little-endian signed 32-bit integers, opened once: its size comes from the
 // open handle, which then serves the load.
 class SampleFile {

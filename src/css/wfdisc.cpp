@@ -16,7 +16,46 @@ const common::Format& wfdisc_format() {
   return format;
 }
 
+// The fields record mode uses, in the 283-column layout and in the 287-column KB Core layout.
+const common::Format& record_format(bool kb_core) {
+  static const common::Format css = common::Format::parse(
+      "(A6,1X,A8,1X,F17.5,46X,I8,1X,F11.7,1X,2(F16.6,1X),A6,1X,A1,1X,A2,1X,A1,1X,A64,1X,A32,1X,"
+      "I10)");
+  static const common::Format kb = common::Format::parse(
+      "(A6,1X,A8,1X,F17.5,47X,I8,1X,F11.7,1X,2(F16.6,1X),A6,1X,A1,1X,A2,1X,A1,1X,A64,1X,A32,1X,"
+      "I10)");
+  return kb_core ? kb : css;
+}
+
+bool is_absolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
+
 }  // namespace
+
+bool parse_record(std::string_view line, Wfdisc& record) {
+  constexpr std::size_t kKbCoreLength = 287;
+  const common::Destination fields[] = {
+      &record.sta,   &record.chan,   &record.time,    &record.nsamp,   &record.samprate,
+      &record.calib, &record.calper, &record.instype, &record.segtype, &record.datatype,
+      &record.clip,  &record.dir,    &record.dfile,   &record.foff};
+  return common::read(record_format(line.size() == kKbCoreLength), line, fields) ==
+         common::ReadStatus::kOk;
+}
+
+std::optional<WfdiscRecords> WfdiscRecords::open(const std::string& path, int& system_error) {
+  common::FileHandle file = common::open_for_reading(path);
+  system_error = file.valid() ? 0 : errno;
+  if (!file.valid()) return std::nullopt;
+  return WfdiscRecords(std::move(file));
+}
+
+std::optional<std::string_view> WfdiscRecords::next(std::int64_t& number) {
+  while (std::optional<std::string_view> line = reader_.next_record()) {
+    if (line->find_first_not_of(' ') == std::string_view::npos) continue;
+    number = ++number_;
+    return line;
+  }
+  return std::nullopt;
+}
 
 bool parse_wfdisc(std::string_view line, Wfdisc& record) {
   const common::Destination fields[] = {
@@ -50,6 +89,22 @@ std::string sample_path(const std::string& header_path, const Wfdisc& record) {
   }
   std::size_t separator = header_path.find_last_of("/\\");
   std::string path = separator == std::string::npos ? "" : header_path.substr(0, separator + 1);
+  return path.append(dfile);
+}
+
+std::string record_sample_path(const std::string& header_path, const Wfdisc& record) {
+  std::string_view dfile = common::cut_at_blank(record.dfile);
+  if (is_absolute(dfile)) return std::string(dfile);
+  std::size_t separator = header_path.find_last_of("/\\");
+  std::string base = separator == std::string::npos ? "" : header_path.substr(0, separator + 1);
+  std::string_view dir = common::cut_at_blank(record.dir);
+  std::string path;
+  if (dir.empty() || dir == "-" || dir == ".") {
+    path = base;
+  } else {
+    path = is_absolute(dir) ? std::string(dir) : base + std::string(dir);
+    if (path.back() != '/' && path.back() != '\\') path.push_back('/');
+  }
   return path.append(dfile);
 }
 

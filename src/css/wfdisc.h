@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/files.h"
 
 namespace wavconv::css {
 
@@ -44,9 +48,36 @@ bool parse_wfdisc(std::string_view line, Wfdisc& record);
 // when opening or reading the file failed, 0 otherwise.
 HeaderError read_wfdisc(const std::string& path, Wfdisc& record, int& system_error);
 
+// Reads one record for record mode: a line of exactly 287 characters in the NNSA KB Core layout,
+// any other in the 283-column layout. Only the fields a conversion uses are read (`wfid`,
+// `chanid`, `jdate`, `endtime`, `commid` and `lddate` are not). False when one of them does not
+// read.
+bool parse_record(std::string_view line, Wfdisc& record);
+
+// The records of a header file: its lines that hold anything but blanks, numbered from 1.
+class WfdiscRecords {
+ public:
+  // Nothing when the file cannot be opened; `system_error` holds the reason.
+  static std::optional<WfdiscRecords> open(const std::string& path, int& system_error);
+
+  // The next record's line, or nothing at the end; `number` is its number from 1.
+  std::optional<std::string_view> next(std::int64_t& number);
+
+ private:
+  explicit WfdiscRecords(common::FileHandle file) : reader_(std::move(file)) {}
+  common::TextReader reader_;
+  std::int64_t number_ = 0;
+};
+
 // The sample file's path: `dir` then `dfile`, each cut at its first blank or NUL; when `dir`
 // begins with a blank, "-" or ".", the header path's directory (up to its last "/" or "\")
 // then `dfile`. No separator is inserted.
 std::string sample_path(const std::string& header_path, const Wfdisc& record);
+
+// The sample file's path in record mode: an absolute `dfile` as it is; otherwise `dir` (blank,
+// "-" or "." for the header path's directory; an absolute one as it is; any other relative to
+// the header's directory) joined to `dfile` with one "/" unless `dir` ends with "/" or "\".
+// Each is cut at its first blank or NUL.
+std::string record_sample_path(const std::string& header_path, const Wfdisc& record);
 
 }  // namespace wavconv::css

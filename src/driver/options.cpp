@@ -1,5 +1,7 @@
 #include "driver/options.h"
 
+#include <cctype>
+
 #include "common/format.h"
 #include "common/stop.h"
 #include "common/text.h"
@@ -7,7 +9,7 @@
 namespace wavconv::driver {
 namespace {
 
-// The value of a J or L option (its text without "/"), read with "(i1)" to "(i5)" when its
+// The value of a J, L or R option (its text without "/"), read with "(i1)" to "(i5)" when its
 // trimmed length is 2 to 6; otherwise `current` stays.
 std::int32_t option_value(const std::string& option, std::int32_t current) {
   static const common::Format formats[] = {
@@ -20,13 +22,16 @@ std::int32_t option_value(const std::string& option, std::int32_t current) {
   std::string_view digits = std::string_view(option).substr(1, length - 1);
   if (common::read(formats[length - 2], digits, destination) != common::ReadStatus::kOk) {
     common::fatal(common::Statement::kRead, "internal", common::FatalError::kBadInteger,
-                  "option /" + option + " does not give a whole number of seconds");
+                  "option /" + option +
+                      (std::toupper(static_cast<unsigned char>(option[0])) == 'R'
+                           ? " does not give a record number"
+                           : " does not give a whole number of seconds"));
   }
   return value;
 }
 
 bool is_option_letter(char letter) {
-  return std::string_view("JjLlIiOo").find(letter) != std::string_view::npos;
+  return std::string_view("JjLlIiOoRrFfQq").find(letter) != std::string_view::npos;
 }
 
 }  // namespace
@@ -85,6 +90,19 @@ Settings parse_options(const std::vector<std::string>& args) {
       case 'O':
       case 'o':
         settings.dirout = option.substr(1);
+        break;
+      case 'R':
+      case 'r':
+        settings.record_mode = true;
+        settings.record = option_value(option, settings.record);
+        break;
+      case 'F':
+      case 'f':
+        settings.round_floats = true;
+        break;
+      case 'Q':
+      case 'q':
+        settings.query = true;
         break;
     }
   }

@@ -27,6 +27,10 @@ struct Settings {
   std::int32_t length = gse::kWholeSegment;  // seconds kept
   std::string dirin;                         // prefixes of the header and output paths; a
   std::string dirout;                        // first blank or NUL, or none, means none
+  bool record_mode = false;                  // /R given
+  std::int32_t record = 0;                   // the record to convert; 0 or less: every one
+  bool round_floats = false;                 // /F: round float samples (record mode)
+  bool query = false;                        // /Q: list the records, convert none (record mode)
   std::vector<std::string> ignored;          // "/" arguments whose letter is no option's
   std::string unknown;                       // the first unknown "-" argument
 };
@@ -34,7 +38,7 @@ struct Settings {
 // Sorts the arguments (without the program name) into names and options and reads the
 // options. Before "--", an argument beginning with "/" is an option, and "-h", "--help",
 // "--version" and other "-" arguments (but a lone "-") are requests; after it every argument is
-// a name. A J or L value that is not a number ends the run with the fatal report.
+// a name. A J, L or R value that is not a number ends the run with the fatal report.
 Settings parse_options(const std::vector<std::string>& args);
 
 }  // namespace wavconv::driver

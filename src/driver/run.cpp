@@ -1,6 +1,5 @@
 #include "driver/run.h"
 
-#include <filesystem>
 #include <memory>
 
 #include "common/calendar.h"
@@ -11,6 +10,8 @@
 #include "css/samples.h"
 #include "css/wfdisc.h"
 #include "driver/options.h"
+#include "driver/output.h"
+#include "driver/record_mode.h"
 #include "gse/block.h"
 #include "gse/naming.h"
 #include "gse/window.h"
@@ -18,8 +19,6 @@
 namespace wavconv::driver {
 namespace {
 
-constexpr const char* kOpenOutputFailed = " Error opening output GSE file";
-constexpr const char* kWriteOutputFailed = " Error writing output GSE file";
 constexpr const char* kTooLarge = " Sample file too large for one GSE block";
 constexpr const char* kTooWide = " Error: samples too wide for INT8 written as ********";
 
@@ -38,6 +37,9 @@ constexpr const char* kUsage[] = {
     " Output format is uncompressed 0 differences, INT8        ",
     " --      : every later argument is a name (/abs/path)     ",
     " -h, --help : this screen;  --version : the version       ",
+    " Rn      : record mode: record n, or every record [all]   ",
+    " F       : with /R: round float samples to whole counts   ",
+    " Q       : with /R: list the records, convert nothing     ",
 };
 
 [[noreturn]] void show_usage(common::Console& console, int status) {
@@ -52,53 +54,16 @@ constexpr const char* kUsage[] = {
   common::stop(std::string(57, ' '), status);
 }
 
-// A directory prefix (ignored when it starts with a blank or NUL) joined to a name, each cut
-// at its first blank or NUL; no separator is inserted.
-std::string join_path(const std::string& dir, const std::string& name) {
-  std::string path = common::starts_blank(dir) ? "" : std::string(common::cut_at_blank(dir));
-  return path.append(common::cut_at_blank(name));
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return !b.empty() && std::filesystem::equivalent(a, b, error) && !error;
-}
-
 // The first record of the header file; a header that cannot be opened or read stops the run
 // with its console message.
 css::Wfdisc read_header(const std::string& header_path, common::Console& console) {
   css::Wfdisc record;
   int system_error = 0;
   css::HeaderError error = css::read_wfdisc(header_path, record, system_error);
-  if (error == css::HeaderError::kNone) return record;
-  if (system_error != 0) console.write_error(common::system_error_line(header_path, system_error));
-  console.write_line(error == css::HeaderError::kOpen ? css::kOpenMessage : css::kReadMessage);
-  common::stop_without_message(common::kFailure);
-}
-
-// The output file, created or opened for replacing; stops the run when the path is empty,
-// names an input, or cannot be opened.
-std::unique_ptr<common::OutputFile> open_output(const std::string& output_path,
-                                                const std::string& header_path,
-                                                const std::string& samples_path,
-                                                common::Console& console) {
-  if (same_file(output_path, header_path) || same_file(output_path, samples_path)) {
-    common::stop(kOpenOutputFailed, common::kFailure);
+  if (error != css::HeaderError::kNone) {
+    stop_header_failed(header_path, error, system_error, console);
   }
-  std::unique_ptr<common::OutputFile> output;
-  int error = 0;
-  if (common::OutputFile::open(output_path, output, error) == common::OutputFile::Open::kFailed) {
-    console.write_error(common::system_error_line(output_path, error));
-    common::stop(kOpenOutputFailed, common::kFailure);
-  }
-  return output;
-}
-
-// Stops the run with the write failure of `output`.
-[[noreturn]] void stop_write_failed(const std::string& output_path,
-                                    const common::OutputFile& output, common::Console& console) {
-  console.write_error(common::system_error_line(output_path, output.error()));
-  common::stop(kWriteOutputFailed, common::kFailure);
+  return record;
 }
 
 // The whole conversion; ends by throwing a Stop.
@@ -125,8 +90,10 @@ std::unique_ptr<common::OutputFile> open_output(const std::string& output_path,
   std::string name =
       settings.OutFile ? *settings.OutFile : gse::default_output_name(record.dfile, day_text);
   std::string output_path = join_path(settings.dirout, name);
-  std::unique_ptr<common::OutputFile> output =
-      open_output(output_path, header_path, samples_path, console);
+  if (same_file(output_path, header_path) || same_file(output_path, samples_path)) {
+    common::stop(kOpenOutputFailed, common::kFailure);
+  }
+  std::unique_ptr<common::OutputFile> output = open_output(output_path, console);
   gse::BlockResult result = gse::write_block(record, start, day_text,
                                              gse::block_samples(samples.span(), window), *output);
   if (!result.written || !output->close()) stop_write_failed(output_path, *output, console);
@@ -158,6 +125,7 @@ int run(const std::vector<std::string>& args, common::Console& console) {
       case Action::kConvert:
         break;
     }
+    if (settings.record_mode) convert_records(settings, console);
     convert(settings, console);
   } catch (const common::Stop& stop) {
     return console.finish(stop);

@@ -65,9 +65,16 @@ std::string text_field(std::string_view text, int width) {
 
 }  // namespace
 
-common::Calendar block_start(double time, float samprate, const Window& window) {
+common::Calendar block_start(double time, float samprate, const Window& window, bool milliseconds) {
   double offset = static_cast<double>(window.first - 1) / static_cast<double>(samprate);
-  return common::to_calendar(common::nearest_integer(time + offset, "the start time"));
+  if (!milliseconds) {
+    return common::to_calendar(common::nearest_integer(time + offset, "the start time"));
+  }
+  std::int64_t ms = common::nearest_integer((time + offset) * 1000.0, "the start time");
+  std::int64_t seconds = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
+  common::Calendar start = common::to_calendar(seconds);
+  start.millisecond = static_cast<int>(ms - seconds * 1000);
+  return start;
 }
 
 std::span<const std::int32_t> block_samples(std::span<const std::int32_t> segment,
@@ -147,16 +154,18 @@ bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& s
 
 BlockResult write_block(const css::Wfdisc& record, const common::Calendar& start,
                         std::string_view day_text, std::span<const std::int32_t> samples,
-                        common::LineSink& sink) {
+                        common::LineSink& sink, bool stop) {
   BlockResult result{false, 0};
   if (!sink.put_line(wid1_line(start, day_text, samples.size(), record))) return result;
   if (!sink.put_line(calibration_line(record))) return result;
   if (!sink.put_line(marker_line("DAT1"))) return result;
   if (!write_data_lines(samples, sink, result.too_wide)) return result;
   if (!sink.put_line(checksum_line(checksum(samples)))) return result;
-  if (!sink.put_line(marker_line("STOP"))) return result;
+  if (stop && !sink.put_line(stop_line())) return result;
   result.written = true;
   return result;
 }
+
+std::string stop_line() { return marker_line("STOP"); }
 
 }  // namespace wavconv::gse

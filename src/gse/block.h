@@ -13,9 +13,10 @@
 namespace wavconv::gse {
 
 // The date and time of the window's first sample, `time` + (first - 1) / `samprate`, to the
-// nearest second. A time beyond the 64-bit range ends the run with the floating-point fatal
-// report.
-common::Calendar block_start(double time, float samprate, const Window& window);
+// nearest second, or with `milliseconds` to the nearest millisecond (halves away from zero). A
+// time beyond the 64-bit range ends the run with the floating-point fatal report.
+common::Calendar block_start(double time, float samprate, const Window& window,
+                             bool milliseconds = false);
 
 // The samples of the window, from all the segment's samples (counted from 0).
 std::span<const std::int32_t> block_samples(std::span<const std::int32_t> segment,
@@ -49,9 +50,12 @@ struct BlockResult {
 };
 
 // The whole waveform block of `samples`: WID1, the calibration line, DAT1, data lines, CHK1
-// with their checksum, STOP.
+// with their checksum, and (unless more blocks follow in the same file) STOP.
 BlockResult write_block(const css::Wfdisc& record, const common::Calendar& start,
                         std::string_view day_text, std::span<const std::int32_t> samples,
-                        common::LineSink& sink);
+                        common::LineSink& sink, bool stop_line = true);
+
+// The STOP line that ends a file of blocks.
+std::string stop_line();
 
 }  // namespace wavconv::gse

@@ -1,5 +1,8 @@
 #include "gse/naming.h"
 
+#include <cctype>
+#include <cstdio>
+
 #include "common/field_edit.h"
 #include "common/text.h"
 
@@ -28,6 +31,21 @@ std::string default_output_name(std::string_view dfile, std::string_view day_tex
     name.replace(p, std::min(suffix.size(), kNameLength - p), suffix.substr(0, kNameLength - p));
   }
   return std::string(common::cut_at_blank(name));
+}
+
+std::string record_output_name(std::string_view sta, std::string_view chan,
+                               const common::Calendar& start) {
+  auto safe = [](std::string_view text) {
+    std::string out(common::cut_at_blank(text));
+    for (char& c : out) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') c = '_';
+    }
+    return out;
+  };
+  char when[64];
+  std::snprintf(when, sizeof when, "%04lld%03d_%02d%02d%02d", static_cast<long long>(start.year),
+                start.day_of_year, start.hour, start.minute, start.second);
+  return safe(sta) + "_" + safe(chan) + "_" + when + ".gse";
 }
 
 }  // namespace wavconv::gse

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/calendar.h"
+
 namespace wavconv::gse {
 
 // Three-character day of year: `day` in "(i3)" with blanks in the first two places made "0".
@@ -18,5 +20,10 @@ std::string block_day_text(std::int32_t jdate, std::int64_t year, bool starts_at
 // over its first ".", blank or NUL, characters past column 32 dropped, the rest of `dfile`
 // kept; then cut at its first blank or NUL.
 std::string default_output_name(std::string_view dfile, std::string_view day_text);
+
+// A record's own output name: "<sta>_<chan>_<yyyy><ddd>_<hh><mm><ss>.gse", `sta` and `chan`
+// cut at their first blank, each character other than a letter, digit, "-" or "." made "_".
+std::string record_output_name(std::string_view sta, std::string_view chan,
+                               const common::Calendar& start);
 
 }  // namespace wavconv::gse

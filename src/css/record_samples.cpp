@@ -1,0 +1,140 @@
+#include "css/record_samples.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace wavconv::css {
+namespace {
+
+constexpr double kLowest = -9'999'999;  // the widest values of an 8-column field
+constexpr double kHighest = 99'999'999;
+
+std::string number_text(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  return text;
+}
+
+Refusal system_refusal(const std::string& path, int error, const char* what) {
+  return {"sample file " + path + " " + what + ": " + std::strerror(error), error, path};
+}
+
+// The bytes of a gzip stream from where it stands to its end; -1 when the data is damaged.
+std::int64_t remaining_bytes(gzFile gz) {
+  std::vector<char> scratch(1 << 16);
+  std::int64_t total = 0;
+  while (true) {
+    int got = gzread(gz, scratch.data(), static_cast<unsigned>(scratch.size()));
+    if (got < 0) return -1;
+    if (got == 0) break;
+    total += got;
+  }
+  int error = Z_OK;
+  gzerror(gz, &error);
+  return error == Z_OK ? total : -1;
+}
+
+}  // namespace
+
+std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSource& source) {
+  common::FileHandle file = common::open_for_reading(source.path);
+  struct stat info;
+  if (!file.valid() || ::fstat(file.get(), &info) != 0) {
+    return system_refusal(source.path, errno, "cannot be opened");
+  }
+  if (!S_ISREG(info.st_mode)) return Refusal{"sample file " + source.path + " is no regular file"};
+  std::int64_t size = info.st_size;
+  std::unique_ptr<gzFile_s, GzClose> gz;
+  if (source.gzip) {
+    gz.reset(gzdopen(file.release(), "rb"));
+    if (!gz) return Refusal{"sample file " + source.path + " cannot be read as gzip data"};
+    gzbuffer(gz.get(), 1 << 17);
+    size = remaining_bytes(gz.get());
+    if (size < 0 || gzdirect(gz.get()) || gzrewind(gz.get()) != 0) {
+      return Refusal{"sample file " + source.path + " holds damaged gzip data"};
+    }
+  }
+  const auto w = static_cast<std::int64_t>(width(source.type));
+  // A count or offset this large could not be stored; it is taken as more than the file holds.
+  bool fits = source.nsamp <= 0 || source.nsamp <= (INT64_MAX - source.foff) / w;
+  std::int64_t needed = source.foff + (source.nsamp > 0 && fits ? source.nsamp * w : 0);
+  if (!fits || size < needed) {
+    return Refusal{"sample file " + source.path + " holds " + std::to_string(size) +
+                   " bytes, fewer than foff + nsamp x " + std::to_string(w) + " = " +
+                   (fits ? std::to_string(needed) : "more")};
+  }
+  RecordSampleFile opened(source, std::move(file), std::move(gz));
+  opened.nsamp_ = source.nsamp > 0 ? source.nsamp : (size - source.foff) / w;
+  return opened;
+}
+
+bool RecordSampleFile::read_bytes(std::int64_t position, unsigned char* data, std::size_t size) {
+  if (gz_) {
+    if (gzseek(gz_.get(), position, SEEK_SET) != position) return false;
+    for (std::size_t done = 0; done < size;) {
+      unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size - done, 1u << 30));
+      int got = gzread(gz_.get(), data + done, chunk);
+      if (got <= 0) return false;
+      done += static_cast<std::size_t>(got);
+    }
+    return true;
+  }
+  if (::lseek(file_.get(), position, SEEK_SET) != position) return false;
+  int error = 0;
+  return common::read_fully(file_.get(), reinterpret_cast<char*>(data), size, error) == size;
+}
+
+std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::int64_t count,
+                                                      bool round, Rounding& rounding) {
+  const std::size_t w = width(source_.type);
+  const std::size_t n = static_cast<std::size_t>(count);
+  // The raw bytes go to the end of the storage, so that decoding front to back into 32-bit
+  // values never overtakes them.
+  const std::size_t slot = std::max<std::size_t>(w, 4);
+  Samples samples;
+  try {
+    samples = allocate_samples(count, slot * n);
+  } catch (const std::bad_alloc&) {
+    return Refusal{"not enough memory for " + std::to_string(count) + " samples"};
+  }
+  auto* raw = reinterpret_cast<unsigned char*>(samples.values.get()) + (slot - w) * n;
+  if (!read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n)) {
+    return Refusal{"sample file " + source_.path + " cannot be read"};
+  }
+  std::int32_t* out = samples.values.get();
+  auto too_wide = [&](std::size_t i, double v) {
+    return Refusal{"sample " + std::to_string(first + static_cast<std::int64_t>(i)) + " is " +
+                   number_text(v) + ", too wide for 8 columns"};
+  };
+  if (!is_float(source_.type)) {
+    decode_integers(source_.type, raw, n, out);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (out[i] < kLowest || out[i] > kHighest) return too_wide(i, out[i]);
+    }
+    return samples;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    double v = decode_float(source_.type, raw, i);
+    std::string number = std::to_string(first + static_cast<std::int64_t>(i));
+    if (!std::isfinite(v)) return Refusal{"sample " + number + " is not a finite number"};
+    double whole = std::round(v);
+    if (whole != v) {
+      if (!round) return Refusal{"sample " + number + " is " + number_text(v) + ", not whole"};
+      ++rounding.changed;
+      rounding.largest = std::max(rounding.largest, std::fabs(whole - v));
+    }
+    if (whole < kLowest || whole > kHighest) return too_wide(i, whole);
+    out[i] = static_cast<std::int32_t>(whole);
+  }
+  return samples;
+}
+
+}  // namespace wavconv::css

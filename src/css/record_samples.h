@@ -1,0 +1,73 @@
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "common/files.h"
+#include "css/datatype.h"
+#include "css/samples.h"
+
+namespace wavconv::css {
+
+// How one record's samples are found and decoded.
+struct SampleSource {
+  std::string path;  // as resolved; read through zlib when `gzip`
+  bool gzip = false;
+  std::int64_t foff = 0;   // bytes of the (uncompressed) data before the first sample
+  std::int64_t nsamp = 0;  // 0 or less: every whole sample after foff
+  Datatype type = Datatype::i4;
+};
+
+// Why a record is not converted; `system_error` is the system's reason for a failed call on
+// `path`, when that was the cause.
+struct Refusal {
+  Refusal(std::string why, int system_error = 0, std::string path = {})
+      : why(std::move(why)), system_error(system_error), path(std::move(path)) {}
+  std::string why;
+  int system_error;
+  std::string path;
+};
+
+// How float samples were rounded to whole counts.
+struct Rounding {
+  std::int64_t changed = 0;
+  double largest = 0;  // the largest change of one sample
+};
+
+// The samples of one record, opened and measured, read on demand.
+class RecordSampleFile {
+ public:
+  // A refusal when the file cannot be opened, its gzip data is damaged, or it holds fewer than
+  // foff + nsamp x width bytes.
+  static std::variant<RecordSampleFile, Refusal> open(const SampleSource& source);
+
+  // The record's sample count: nsamp, or the whole samples after foff.
+  std::int64_t nsamp() const { return nsamp_; }
+
+  // Samples first..first + count - 1 (from 1), decoded. Each must fit an 8-column field; a float
+  // sample must be finite and whole, or is rounded (halves away from zero) when `round`.
+  std::variant<Samples, Refusal> read(std::int64_t first, std::int64_t count, bool round,
+                                      Rounding& rounding);
+
+ private:
+  struct GzClose {
+    void operator()(gzFile file) const { gzclose(file); }
+  };
+
+  RecordSampleFile(const SampleSource& source, common::FileHandle file,
+                   std::unique_ptr<gzFile_s, GzClose> gz)
+      : source_(source), file_(std::move(file)), gz_(std::move(gz)) {}
+  // Reads `size` bytes from byte `position` of the data; false when it ends first.
+  bool read_bytes(std::int64_t position, unsigned char* data, std::size_t size);
+
+  SampleSource source_;
+  common::FileHandle file_;  // a plain file
+  std::unique_ptr<gzFile_s, GzClose> gz_;
+  std::int64_t nsamp_ = 0;
+};
+
+}  // namespace wavconv::css

@@ -1,0 +1,43 @@
+#include "driver/output.h"
+
+#include <filesystem>
+
+#include "common/stop.h"
+#include "common/text.h"
+
+namespace wavconv::driver {
+
+std::string join_path(const std::string& dir, const std::string& name) {
+  std::string path = common::starts_blank(dir) ? "" : std::string(common::cut_at_blank(dir));
+  return path.append(common::cut_at_blank(name));
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return !b.empty() && std::filesystem::equivalent(a, b, error) && !error;
+}
+
+void stop_header_failed(const std::string& header_path, css::HeaderError error, int system_error,
+                        common::Console& console) {
+  if (system_error != 0) console.write_error(common::system_error_line(header_path, system_error));
+  console.write_line(error == css::HeaderError::kOpen ? css::kOpenMessage : css::kReadMessage);
+  common::stop_without_message(common::kFailure);
+}
+
+std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console) {
+  std::unique_ptr<common::OutputFile> output;
+  int error = 0;
+  if (common::OutputFile::open(path, output, error) == common::OutputFile::Open::kFailed) {
+    console.write_error(common::system_error_line(path, error));
+    common::stop(kOpenOutputFailed, common::kFailure);
+  }
+  return output;
+}
+
+void stop_write_failed(const std::string& path, const common::OutputFile& output,
+                       common::Console& console) {
+  console.write_error(common::system_error_line(path, output.error()));
+  common::stop(kWriteOutputFailed, common::kFailure);
+}
+
+}  // namespace wavconv::driver

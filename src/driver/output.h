@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "common/console.h"
+#include "common/files.h"
+#include "css/wfdisc.h"
+
+namespace wavconv::driver {
+
+inline constexpr const char* kOpenOutputFailed = " Error opening output GSE file";
+inline constexpr const char* kWriteOutputFailed = " Error writing output GSE file";
+
+// A directory prefix (ignored when it starts with a blank or NUL) joined to a name, each cut
+// at its first blank or NUL; no separator is inserted.
+std::string join_path(const std::string& dir, const std::string& name);
+
+// True when both paths name one existing file, under any spelling or link.
+bool same_file(const std::string& a, const std::string& b);
+
+// Stops the run with the header file's console message, after the system's reason when a
+// system call failed.
+[[noreturn]] void stop_header_failed(const std::string& header_path, css::HeaderError error,
+                                     int system_error, common::Console& console);
+
+// The output file at `path`, to be written and put in place; stops the run with the system's
+// reason and " Error opening output GSE file" when it cannot be opened.
+std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console);
+
+// Stops the run with the write failure of `output`.
+[[noreturn]] void stop_write_failed(const std::string& path, const common::OutputFile& output,
+                                    common::Console& console);
+
+}  // namespace wavconv::driver
