@@ -8,7 +8,8 @@ For 864,000 and 8,640,000 samples (a random walk within +-2,000,000) it reports 
 wall time of wavconv and of io_floor (read the samples, write an output-sized file, 256 KiB
 blocks), their ratio, wavconv's peak RSS and, when valgrind is present, callgrind's user-space
 instructions per sample. With --against, another wavconv binary (an earlier release, say) is
-timed in the same loop, run for run, and the ratio of the two medians is reported.
+timed in the same loop, run for run, and the ratio of the two medians is reported. Record mode
+(/R) on the same samples stored big-endian (s4) is timed against the default run too.
 """
 import array
 import os
@@ -34,11 +35,11 @@ IO_FLOOR = os.path.join(BUILD, "io_floor")
 RUNS = 9
 
 
-def header(nsamp):
+def header(nsamp, datatype="i4", dfile="seg.w"):
     return ("%-6s %-8s %17.5f %8d %8d %8d %17.5f %8d %11.7f %16.6f %16.6f %-6s %-1s %-2s %-1s "
             "%-64s %-32s %10d %8d %-17s\n") % ("ABC", "BHZ", 981947229.0, 1, 1, 2001043,
                                               981947229.0, nsamp, 10.0, 1.0, 1.0, "STS-2", "-",
-                                              "i4", "-", "-", "seg.w", 0, -1, "2001/02/12")
+                                              datatype, "-", "-", dfile, 0, -1, "2001/02/12")
 
 
 def make_segment(directory, n):
@@ -56,6 +57,12 @@ def make_segment(directory, n):
         values.tofile(f)
     with open(os.path.join(directory, "hdr.wfdisc"), "w") as f:
         f.write(header(n))
+    # The same samples big-endian (s4), for record mode.
+    values.byteswap()
+    with open(os.path.join(directory, "seg.s4"), "wb") as f:
+        values.tofile(f)
+    with open(os.path.join(directory, "rec.wfdisc"), "w") as f:
+        f.write(header(n, "s4", "seg.s4"))
 
 
 def timed(command, cwd):
@@ -84,10 +91,12 @@ def measure(n):
         out_bytes = os.path.getsize(os.path.join(work, "out.gse"))
         floor = [IO_FLOOR, "seg.w", "floor.out", str(out_bytes)]
         other = [AGAINST, "hdr.wfdisc", "other.gse"] if AGAINST else None
-        conv_times, floor_times, other_times = [], [], []
+        record = [WAVCONV, "/R", "rec.wfdisc", "rec.gse"]
+        conv_times, floor_times, other_times, record_times = [], [], [], []
         for _ in range(RUNS):
             conv_times.append(timed(convert, work))
             floor_times.append(timed(floor, work))
+            record_times.append(timed(record, work))
             if other:
                 other_times.append(timed(other, work))
         rss = peak_rss_kib(convert, work)
@@ -98,6 +107,7 @@ def measure(n):
             "wavconv_ms": 1000 * statistics.median(conv_times),
             "floor_ms": 1000 * statistics.median(floor_times),
             "rss_kib": rss,
+            "record_ms": 1000 * statistics.median(record_times),
         }
         if other:
             result["against_ms"] = 1000 * statistics.median(other_times)
@@ -127,6 +137,8 @@ def main():
             r["rss_kib"] / 1024, r["in_bytes"] / 2**20, r["out_bytes"] / 2**20)
         if "instructions_per_sample" in r:
             line += ", %.1f instructions/sample" % r["instructions_per_sample"]
+        line += "; record mode (s4) %.1f ms, ratio %.2f" % (r["record_ms"],
+                                                            r["record_ms"] / r["wavconv_ms"])
         if "against_ms" in r:
             line += "; against %.1f ms, ratio %.2f" % (r["against_ms"],
                                                       r["wavconv_ms"] / r["against_ms"])

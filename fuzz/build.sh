@@ -4,17 +4,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mkdir -p fuzz/out/obj
-flags=(-std=c++20 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=all -Isrc -Ifuzz)
-sources=(src/common/*.cpp src/css/*.cpp src/gse/*.cpp src/driver/options.cpp src/driver/run.cpp
-         fuzz/targets.cpp)
+flags=(-std=c++20 -g -O1 -DWAVCONV_VERSION='"fuzz"' -fsanitize=address,undefined -fno-sanitize-recover=all -Isrc -Ifuzz)
+sources=(src/common/*.cpp src/css/*.cpp src/gse/*.cpp src/driver/options.cpp src/driver/output.cpp
+         src/driver/record_mode.cpp src/driver/run.cpp fuzz/targets.cpp)
 objects=()
 for source in "${sources[@]}"; do
   object="fuzz/out/obj/$(echo "$source" | tr / _).o"
   clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
   objects+=("$object")
 done
-for target in wfdisc numeric options conversion; do
-  clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" "fuzz/fuzz_$target.cpp" \
+for target in wfdisc numeric options conversion record_mode; do
+  clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" "fuzz/fuzz_$target.cpp" -lz \
     -o "fuzz/out/fuzz_$target"
 done
 echo "built: $(cd fuzz/out && ls fuzz_* | tr '\n' ' ')"

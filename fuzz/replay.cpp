@@ -15,10 +15,9 @@ int main(int argc, char** argv) {
   }
   using Target = void (*)(const std::uint8_t*, std::size_t);
   const std::map<std::string, Target> targets = {
-      {"wfdisc", wavconv::fuzz::wfdisc_record},
-      {"numeric", wavconv::fuzz::numeric_input},
-      {"options", wavconv::fuzz::command_line},
-      {"conversion", wavconv::fuzz::conversion},
+      {"wfdisc", wavconv::fuzz::wfdisc_record},    {"numeric", wavconv::fuzz::numeric_input},
+      {"options", wavconv::fuzz::command_line},    {"conversion", wavconv::fuzz::conversion},
+      {"record_mode", wavconv::fuzz::record_mode},
   };
   int replayed = 0;
   for (const auto& [name, target] : targets) {

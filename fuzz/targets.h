@@ -19,4 +19,7 @@ void command_line(const std::uint8_t* data, std::size_t size);
 // separated by the four bytes "\n--\n".
 void conversion(const std::uint8_t* data, std::size_t size);
 
+// The same in record mode (/R added): every created file is whole blocks ending in one STOP.
+void record_mode(const std::uint8_t* data, std::size_t size);
+
 }  // namespace wavconv::fuzz

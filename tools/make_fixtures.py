@@ -3,6 +3,7 @@
 
 The expected outputs are produced by the program (WAVCONV_UPDATE_GOLDEN=1) and reviewed.
 """
+import gzip
 import math
 import os
 import shutil
@@ -18,6 +19,17 @@ def header(sta="ABC", chan="BHZ", time=981947229.0, jdate=2001043, nsamp=0, samp
             "%-2.2s %-1s %-64.64s %-32.32s %10d %8d %-17s\n") % (
         sta, chan, time, 1, 1, jdate, time, nsamp, samprate, calib, calper, instype, "-",
         datatype, "-", dir, dfile, foff, -1, "2001/02/12")
+
+
+def kb_core_header(sta, chan, time, nsamp, samprate, datatype, dfile, foff, dir="-",
+                   calib=1.0, calper=1.0, instype="STS-2"):
+    """A record in the 287-column NNSA KB Core layout."""
+    line = ("%-6.6s %-8.8s %17.5f %9d %8d %8d %17.5f %8d %11.7f %16.6f %16.6f %-6.6s %-1s %-2.2s "
+            "%-1s %-64.64s %-32.32s %10d %9d %-17s") % (
+        sta, chan, time, 7, 7, 2001043, time, nsamp, samprate, calib, calper, instype, "-",
+        datatype, "-", dir, dfile, foff, -1, "25-APR-08")
+    assert len(line) <= 287
+    return line.ljust(287) + "\n"
 
 
 def random_walk(n, seed=12345, scale=300):
@@ -51,6 +63,38 @@ def case(name, args, files):
         write(os.path.join(base, "in", rel), data)
 
 
+def archive():
+    """A small archive of the kinds record mode reads: three channels in one big-endian file at
+    three offsets, a gzipped little-endian 16-bit record, a float record whose samples have
+    fractions, a KB Core header; and the bundled archive example's files."""
+    n, rate, t0 = 1200, 20.0, 981947229.0
+    chans = [[v // 3 + k * 1000 for v in random_walk(n, seed=31 + k, scale=400)] for k in range(3)]
+    quiet = [max(-32768, min(32767, v)) for v in random_walk(600, seed=77, scale=200)]
+    floats = [v / 4.0 for v in random_walk(300, seed=5, scale=40)]
+    files = {
+        "three.w": b"".join(struct.pack(">%di" % n, *c) for c in chans),
+        "quiet.w.gz": gzip.compress(struct.pack("<%dh" % len(quiet), *quiet), mtime=0),
+        "float.w": struct.pack(">%df" % len(floats), *floats),
+    }
+    files["archive.wfdisc"] = "".join([
+        header(sta="WVC01", chan="HHZ", time=t0, nsamp=n, samprate=rate, datatype="s4",
+               dfile="three.w", foff=0),
+        header(sta="WVC01", chan="HHN", time=t0, nsamp=n, samprate=rate, datatype="s4",
+               dfile="three.w", foff=4 * n),
+        header(sta="WVC01", chan="HHE", time=t0 + 0.0125, nsamp=n, samprate=rate,
+               datatype="s4", dir=".", dfile="three.w", foff=8 * n),
+        "\n",
+        header(sta="WVC02", chan="BHZ", time=t0 + 30.5, nsamp=0, samprate=10.0, datatype="i2",
+               dfile="quiet.w"),
+        header(sta="WVC03", chan="SHZ", time=t0 - 3600, nsamp=300, samprate=5.0, datatype="t4",
+               dfile="float.w"),
+    ])
+    files["kbcore.wfdisc"] = (
+        kb_core_header("WVC01", "HHZ", t0, n, rate, "s4", "three.w", 0) +
+        kb_core_header("WVC01", "HHE", t0 + 0.0125, n, rate, "s4", "three.w", 8 * n))
+    return files
+
+
 def main():
     std = {"hdr.wfdisc": header(nsamp=25), "abc.w": sample_bytes(SMALL)}
     case("typical_jump_length", ["hdr.wfdisc", "/J60", "/L600", "/Iin/", "/Oout/"],
@@ -76,6 +120,15 @@ def main():
     case("usage_no_arguments", [], {})
     case("usage_only_options", ["/data/css/hdr.wfdisc"], {})
     # 2001-12-31 23:59:30 at 1 sample per second: a jump of 60 s starts the block in 2002.
+    files = archive()
+    for name, data in files.items():
+        write(os.path.join(ROOT, "examples", "archive", name), data)
+    case("records_default_names", ["/R", "archive.wfdisc"], files)
+    case("records_one_output_rounded", ["/R", "/F", "archive.wfdisc", "all.gse", "/J10", "/L30"],
+         files)
+    case("records_kb_core_one_record", ["/r2", "kbcore.wfdisc", "/Ogse/"],
+         dict(files, **{"gse/.keep": ""}))
+    case("records_query", ["/R", "/Q", "archive.wfdisc"], files)
     case("jump_across_new_year", ["hdr.wfdisc", "/J60", "/L20"],
          {"hdr.wfdisc": header(time=1009843170.0, jdate=2001365, samprate=1.0),
           "abc.w": sample_bytes(random_walk(200))})

@@ -174,7 +174,8 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   const css::Wfdisc& f = record.fields;
   common::Calendar start = gse::block_start(f.time, f.samprate, window, true);
   std::string day_text = gse::day_of_year_text(start.day_of_year);
-  std::span<const std::int32_t> values = gse::block_samples(samples.span(), window);
+  // Only the window's samples were read.
+  std::span<const std::int32_t> values = samples.span();
   if (!output_path_.empty()) {
     if (!output_) output_ = open_output(output_path_, console_);
     if (!gse::write_block(f, start, day_text, values, *output_, false).written) {

@@ -43,8 +43,9 @@ std::string record_output_name(std::string_view sta, std::string_view chan,
     return out;
   };
   char when[64];
-  std::snprintf(when, sizeof when, "%04lld%03d_%02d%02d%02d", static_cast<long long>(start.year),
-                start.day_of_year, start.hour, start.minute, start.second);
+  long long year = start.year;
+  std::snprintf(when, sizeof when, "%s%04lld%03d_%02d%02d%02d", year < 0 ? "-" : "",
+                year < 0 ? -year : year, start.day_of_year, start.hour, start.minute, start.second);
   return safe(sta) + "_" + safe(chan) + "_" + when + ".gse";
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "common/stop.h"
@@ -77,6 +78,67 @@ TEST(SamplePath, FromDirAndDfile) {
     record.dir = dir + std::string(64 - dir.size(), ' ');
     record.dfile = std::string(c.dfile) + std::string(32 - std::strlen(c.dfile), ' ');
     EXPECT_EQ(sample_path(c.header, record), c.expected);
+  }
+}
+
+TEST(RecordRead, BothLayoutsFieldsNotUsedNeverRead) {
+  // 283 columns with letters in wfid, chanid, jdate and endtime; then 287 columns (KB Core),
+  // whose fields after time sit one column further right.
+  std::string css = Header().line();
+  css.replace(34, 44, std::string(44, 'x'));
+  std::string kb = css.substr(0, 33) + " " + css.substr(33, 245) + "  ";
+  kb.resize(287, ' ');
+  kb.replace(79, 9, "     4800");
+  kb.replace(247, 10, "     19200");
+  Wfdisc a, b;
+  ASSERT_TRUE(parse_record(css, a));
+  ASSERT_TRUE(parse_record(kb, b));
+  EXPECT_EQ(a.foff, 0);
+  EXPECT_EQ(b.nsamp, 4800);
+  EXPECT_EQ(b.foff, 19200);
+  EXPECT_FLOAT_EQ(b.samprate, 20.0f);
+  EXPECT_EQ(b.datatype, "i4");
+  EXPECT_EQ(b.dfile, std::string("abc.w") + std::string(27, ' '));
+  EXPECT_FALSE(parse_record(css.replace(80, 3, "abc"), a));  // nsamp is used
+}
+
+TEST(RecordRead, LinesOfBlanksAreNoRecords) {
+  TempDir dir;
+  dir.write("h.wfdisc", "a\n   \n\r\nb\r\n\nc");
+  int error = 0;
+  std::optional<WfdiscRecords> records = WfdiscRecords::open(dir.file("h.wfdisc"), error);
+  ASSERT_TRUE(records.has_value());
+  std::int64_t number = 0;
+  std::string seen;
+  while (auto line = records->next(number)) seen += std::string(*line) + std::to_string(number);
+  EXPECT_EQ(seen, "a1b2c3");
+  EXPECT_FALSE(WfdiscRecords::open(dir.file("none"), error).has_value());
+  EXPECT_EQ(error, ENOENT);
+}
+
+TEST(RecordSamplePath, DirRelativeToTheHeaderUnlessAbsolute) {
+  struct Case {
+    const char* header;
+    const char* dir;
+    const char* dfile;
+    const char* expected;
+  } cases[] = {
+      {"css/x.wfdisc", "-", "x.w", "css/x.w"},
+      {"css/x.wfdisc", ".", "x.w", "css/x.w"},
+      {"css/x.wfdisc", "", "x.w", "css/x.w"},
+      {"css/x.wfdisc", "./wfbeams", "x.w", "css/./wfbeams/x.w"},
+      {"css/x.wfdisc", "../2008/112/", "x.w", "css/../2008/112/x.w"},
+      {"css/x.wfdisc", "/data/wf", "x.w", "/data/wf/x.w"},
+      {"css/x.wfdisc", "/data/wf", "/abs/x.w", "/abs/x.w"},
+      {"x.wfdisc", "wf\\", "x.w", "wf\\x.w"},
+      {"x.wfdisc", "-", "x.w", "x.w"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    Wfdisc record;
+    record.dir = std::string(c.dir) + std::string(64 - std::strlen(c.dir), ' ');
+    record.dfile = std::string(c.dfile) + std::string(32 - std::strlen(c.dfile), ' ');
+    EXPECT_EQ(record_sample_path(c.header, record), c.expected);
   }
 }
 

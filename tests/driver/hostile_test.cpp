@@ -127,6 +127,32 @@ const std::vector<Row> kRows = {
      {{'w', "out.gse", "keep"}, {'w', "abc.w", std::string(40000, '\1')}, {'z', "8192"}},
      {"hdr.wfdisc", "out.gse"}, kWriteOutput, system_error("out.gse", "File too large"), 1, "",
      false},
+    {"record mode: record beyond the last", {}, {"/R2", "hdr.wfdisc"},
+     " Error: no record 2 in the header file\r\n", "", 1, "", false},
+    {"record mode: record number not a number", {}, {"/Rx", "hdr.wfdisc"}, "",
+     "\r\nrun-time error F6502: READ(internal)\r\n- option /Rx does not give a record number",
+     1, "", false},
+    {"record mode: header of blank lines", {{'w', "hdr.wfdisc", "  \n\n"}}, {"/R", "hdr.wfdisc"},
+     kHeaderRead, "", 1, "", false},
+    {"record mode: two records onto one name", {{'p', "284", "\n" + Header().line()}},
+     {"/R", "hdr.wfdisc"}, " Record 2 (ABC BHZ): output ABC_BHZ_2001043_030709.gse was written "
+     "by this run\r\n Error: 1 of 2 records not converted\r\n\r\n", "", 1,
+     "ABC_BHZ_2001043_030709.gse", false},
+    {"record mode: no record converts, no file", {{'m', "abc.w", "x"}, {'w', "out.gse", "keep"}},
+     {"/R", "hdr.wfdisc", "out.gse"}, " Record 1 (ABC BHZ): sample file abc.w cannot be opened: "
+     "No such file or directory\r\n Error: 1 of 1 records not converted\r\n\r\n", kNoFile("abc.w"),
+     1, "", false},
+    {"record mode: output names a sample file", {}, {"/R", "hdr.wfdisc", "abc.w"}, kOpenOutput,
+     "", 1, "", false},
+    {"record mode: null time, zero samprate, negative foff, no dfile",
+     {{'p', "284", "\n" + Header().line() + "\n" + Header().line() + "\n" + Header().line()},
+      {'p', "17", "-9999999999.00000"}, {'p', "373", "  0.0000000"}, {'p', "823", "-1"},
+      {'p', "1066", "-   "}}, {"/R", "/Q", "hdr.wfdisc"},
+     " Record 1 (ABC BHZ): 1653-02-10 06:13:21.000 0 20 i4 abc.w time is the null value\r\n"
+     " Record 2 (ABC BHZ): 2001-02-12 03:07:09.000 0 0 i4 abc.w samprate is not above 0\r\n"
+     " Record 3 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 abc.w foff is negative\r\n"
+     " Record 4 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 - no dfile\r\n"
+     " Error: 4 of 4 records cannot be converted\r\n\r\n", "", 1, "", false},
     {"samprate negative", {{'p', "89", "-20.0000000"}}, {"hdr.wfdisc", "/J1"}, kDone, "", 0,
      "abc_043.gse", false},
     {"samprate huge", {{'p', "89", "    1.0E+30"}}, {"hdr.wfdisc", "/J1"}, "", kFatalMath, 1, "",

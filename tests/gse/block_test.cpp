@@ -103,6 +103,25 @@ TEST(DataLines, MatchTheGeneralIntegerEditing) {
   EXPECT_EQ(too_wide, expected_wide);
 }
 
+TEST(Block, StartToTheMillisecondHalvesAwayFromZero) {
+  struct Case {
+    double time;
+    int second, millisecond;
+  } cases[] = {{981947229.0125, 9, 13},
+               {981947229.9996, 10, 0},
+               {-0.0005, 59, 999},
+               {-0.0004, 0, 0},
+               {-1.5, 58, 500}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.time);
+    common::Calendar start = block_start(c.time, 20.0f, Window{1, 10}, true);
+    EXPECT_EQ(start.second, c.second);
+    EXPECT_EQ(start.millisecond, c.millisecond);
+  }
+  // Sample 21 at 20 per second is one second in.
+  EXPECT_EQ(block_start(981947229.0, 20.0f, Window{21, 30}, true).second, 10);
+}
+
 TEST(Block, FirstFailedWriteStopsTheBlock) {
   std::vector<std::int32_t> samples(30, 5);
   StringSink sink;

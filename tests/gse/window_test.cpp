@@ -83,6 +83,14 @@ TEST(OutputName, DayTextAndDefaultName) {
   }
 }
 
+TEST(OutputName, RecordNameFromStationChannelAndStart) {
+  common::Calendar start = common::to_calendar(981947229);
+  EXPECT_EQ(record_output_name("ABC   ", "BHZ     ", start), "ABC_BHZ_2001043_030709.gse");
+  EXPECT_EQ(record_output_name("A/B*  ", "B.Z-1 x ", start), "A_B__B.Z-1_2001043_030709.gse");
+  EXPECT_EQ(record_output_name("X", "Y", common::to_calendar(-62167219200 - 86400)),
+            "X_Y_-0001365_000000.gse");  // the year before year 0, four digits
+}
+
 TEST(OutputName, BlockDayFromJdateOrTheStartDate) {
   EXPECT_EQ(block_day_text(2001043, 2001, true, 99), "043");
   EXPECT_EQ(block_day_text(2001043, 2001, false, 44), "044");  // a jump moved the start

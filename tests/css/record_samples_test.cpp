@@ -1,0 +1,110 @@
+#include "css/record_samples.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "test_support.h"
+
+namespace wavconv::css {
+namespace {
+
+std::string big_endian_floats(const std::vector<float>& values) {
+  std::string bytes;
+  for (float v : values) {
+    std::uint32_t u;
+    std::memcpy(&u, &v, 4);
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>(u >> shift));
+  }
+  return bytes;
+}
+
+std::string gzipped(const std::string& bytes) {
+  std::string out(compressBound(bytes.size()) + 64, '\0');
+  z_stream z{};
+  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// Samples first..first+count-1 of `source`, or the refusal's text.
+std::variant<std::vector<int>, std::string> read(const SampleSource& source, std::int64_t first,
+                                                 std::int64_t count, bool round = false,
+                                                 Rounding* rounding = nullptr) {
+  auto opened = RecordSampleFile::open(source);
+  if (auto* refusal = std::get_if<Refusal>(&opened)) return refusal->why;
+  Rounding unused;
+  auto samples =
+      std::get<RecordSampleFile>(opened).read(first, count, round, rounding ? *rounding : unused);
+  if (auto* refusal = std::get_if<Refusal>(&samples)) return refusal->why;
+  auto values = std::get<Samples>(samples).span();
+  return std::vector<int>(values.begin(), values.end());
+}
+
+using Values = std::vector<int>;
+
+TEST(RecordSamples, WindowAtAnOffsetFromAPlainOrGzippedFile) {
+  testing::TempDir dir;
+  std::string bytes = "HEAD" + testing::sample_bytes({10, -20, 30, -40, 50});
+  dir.write("a.w", bytes);
+  dir.write("b.w.gz", gzipped(bytes));
+  for (const char* name : {"a.w", "b.w.gz"}) {
+    SCOPED_TRACE(name);
+    SampleSource source{dir.file(name), name[0] == 'b', 4, 0, Datatype::i4};
+    EXPECT_EQ(std::get<RecordSampleFile>(RecordSampleFile::open(source)).nsamp(), 5);
+    EXPECT_EQ(std::get<Values>(read(source, 2, 3)), (Values{-20, 30, -40}));
+    source.nsamp = 6;  // more than the file holds: never a shortened trace
+    EXPECT_NE(std::get<std::string>(read(source, 1, 1)).find("holds 24 bytes"), std::string::npos);
+  }
+}
+
+TEST(RecordSamples, DamagedGzipDataIsRefused) {
+  testing::TempDir dir;
+  std::string data = gzipped(testing::sample_bytes(std::vector<int>(5000, 7)));
+  dir.write("cut.w.gz", data.substr(0, data.size() / 2));
+  dir.write("plain.w.gz", testing::sample_bytes({1, 2}));
+  for (const char* name : {"cut.w.gz", "plain.w.gz"}) {
+    SCOPED_TRACE(name);
+    SampleSource source{dir.file(name), true, 0, 0, Datatype::i4};
+    EXPECT_NE(std::get<std::string>(read(source, 1, 1)).find("damaged gzip"), std::string::npos);
+  }
+}
+
+TEST(RecordSamples, EveryWindowSampleMustFitEightColumns) {
+  testing::TempDir dir;
+  dir.write("w.w", testing::sample_bytes({99999999, -9999999, 100000000, -10000000}));
+  SampleSource source{dir.file("w.w"), false, 0, 0, Datatype::i4};
+  EXPECT_EQ(std::get<Values>(read(source, 1, 2)), (Values{99999999, -9999999}));
+  EXPECT_EQ(std::get<std::string>(read(source, 2, 2)),
+            "sample 3 is 100000000, too wide for 8 columns");
+  EXPECT_EQ(std::get<std::string>(read(source, 4, 1)),
+            "sample 4 is -10000000, too wide for 8 columns");
+}
+
+TEST(RecordSamples, FloatsWholeOrRoundedHalvesAwayFromZero) {
+  testing::TempDir dir;
+  dir.write("f.w", big_endian_floats({3.0f, -7.0f, 2.5f, -2.5f, 0.25f}));
+  SampleSource source{dir.file("f.w"), false, 0, 0, Datatype::t4};
+  EXPECT_EQ(std::get<Values>(read(source, 1, 2)), (Values{3, -7}));
+  EXPECT_EQ(std::get<std::string>(read(source, 1, 3)), "sample 3 is 2.5, not whole");
+  Rounding rounding;
+  EXPECT_EQ(std::get<Values>(read(source, 1, 5, true, &rounding)), (Values{3, -7, 3, -3, 0}));
+  EXPECT_EQ(rounding.changed, 3);
+  EXPECT_DOUBLE_EQ(rounding.largest, 0.5);
+  dir.write("g.w", big_endian_floats({std::nanf(""), 1e30f}));
+  source.path = dir.file("g.w");
+  EXPECT_EQ(std::get<std::string>(read(source, 1, 1, true)), "sample 1 is not a finite number");
+  EXPECT_EQ(std::get<std::string>(read(source, 2, 1, true)),
+            "sample 2 is 1.00000002e+30, too wide for 8 columns");
+}
+
+}  // namespace
+}  // namespace wavconv::css
