@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -76,27 +77,28 @@ std::string sample_bytes(const std::vector<int>& samples) {
   return bytes;
 }
 
-RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                     RunOptions options) {
+pid_t start_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                   int out_fd, int err_fd, RunOptions options) {
   namespace fs = std::filesystem;
   constexpr uid_t kNobody = 65534;
-  TempDir capture;
-  std::string out = capture.file("stdout"), err = capture.file("stderr");
   std::string binary = WAVCONV_BINARY;
   bool drop = options.unprivileged && ::geteuid() == 0;
   if (drop) {
-    fs::permissions(capture.path(), fs::perms::owner_all | fs::perms::group_read |
-                                        fs::perms::group_exec | fs::perms::others_read |
-                                        fs::perms::others_exec);
-    binary = capture.file("wavconv");
-    fs::copy_file(WAVCONV_BINARY, binary);
-    if (::chown(dir.c_str(), kNobody, kNobody) != 0) return {"", "chown failed", -1};
+    static const TempDir copy_dir;  // a copy of the program that the unprivileged user may run
+    fs::permissions(copy_dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                         fs::perms::group_exec | fs::perms::others_read |
+                                         fs::perms::others_exec);
+    binary = copy_dir.file("wavconv");
+    fs::copy_file(WAVCONV_BINARY, binary, fs::copy_options::overwrite_existing);
+    if (::chown(dir.c_str(), kNobody, kNobody) != 0) return -1;
   }
   pid_t pid = ::fork();
   if (pid == 0) {
-    if (::chdir(dir.c_str()) != 0) ::_exit(127);
-    std::freopen(out.c_str(), "wb", stdout);
-    std::freopen(err.c_str(), "wb", stderr);
+    int null_fd = ::open("/dev/null", O_WRONLY);
+    if (::chdir(dir.c_str()) != 0 || ::dup2(out_fd < 0 ? null_fd : out_fd, 1) < 0 ||
+        ::dup2(err_fd < 0 ? null_fd : err_fd, 2) < 0) {
+      ::_exit(127);
+    }
     if (drop &&
         (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       ::_exit(126);
@@ -113,9 +115,24 @@ RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::st
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+int wait_binary(pid_t pid) {
   int wait_status = 0;
-  ::waitpid(pid, &wait_status, 0);
-  int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  if (pid < 0 || ::waitpid(pid, &wait_status, 0) != pid) return -1;
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                     RunOptions options) {
+  TempDir capture;
+  std::string out = capture.file("stdout"), err = capture.file("stderr");
+  int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int status = wait_binary(start_binary(dir, args, out_fd, err_fd, options));
+  ::close(out_fd);
+  ::close(err_fd);
   return {read_file(out), read_file(err), status};
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -61,6 +63,14 @@ struct RunOptions {
   bool unprivileged = false;
   long file_size_limit = 0;  // bytes a written file may reach (RLIMIT_FSIZE); 0: no limit
 };
+
+// Starts the built program in `dir` with `args`, its standard output and error going to the
+// given descriptors (-1: nowhere). Returns the process, or -1.
+pid_t start_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                   int out_fd = -1, int err_fd = -1, RunOptions options = {});
+
+// The exit status of a started program (128 + the signal when one ended it).
+int wait_binary(pid_t pid);
 
 // Runs the built program in `dir` with `args`.
 RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,

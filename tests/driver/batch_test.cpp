@@ -15,28 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Starts the program in `dir`; its standard output goes to `out_fd`, or nowhere.
-pid_t start(const fs::path& dir, const std::vector<std::string>& args, int out_fd = -1) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir.c_str()) != 0) ::_exit(127);
-    if (out_fd < 0 || ::dup2(out_fd, 1) < 0) std::freopen("/dev/null", "w", stdout);
-    std::freopen("/dev/null", "w", stderr);
-    std::vector<char*> argv{const_cast<char*>(WAVCONV_BINARY)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(WAVCONV_BINARY, argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-int wait_for(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 bool has_temporary_file(const fs::path& dir) {
   for (const auto& entry : fs::directory_iterator(dir)) {
     std::string name = entry.path().filename().string();
@@ -53,13 +31,13 @@ TEST(Batch, TerminatedRunLeavesTheOldFileAndNoTemporary) {
   fs::resize_file(dir.file("abc.w"), 40'000'000);  // 10 million zero samples, 82 MB of text
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
-    pid_t pid = start(dir.path(), {"hdr.wfdisc", "out.gse"});
+    pid_t pid = start_binary(dir.path(), {"hdr.wfdisc", "out.gse"});
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!has_temporary_file(dir.path()) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     ::kill(pid, signal);
-    EXPECT_EQ(wait_for(pid), 1);
+    EXPECT_EQ(wait_binary(pid), 1);
     EXPECT_FALSE(has_temporary_file(dir.path()));
     EXPECT_EQ(dir.read("out.gse"), "keep");
   }
@@ -75,15 +53,15 @@ TEST(Batch, ParallelRunsOntoOneNameLeaveOneWholeBlock) {
   dir.write("long.w", sample_bytes(std::vector<int>(30000, 123456)));
   std::vector<std::string> blocks;
   for (const char* header : {"short.wfdisc", "long.wfdisc"}) {
-    ASSERT_EQ(wait_for(start(dir.path(), {header, "out.gse"})), 0);
+    ASSERT_EQ(wait_binary(start_binary(dir.path(), {header, "out.gse"})), 0);
     blocks.push_back(dir.read("out.gse"));
   }
   for (int round = 0; round < 25; ++round) {
     std::vector<pid_t> runs;
     for (int i = 0; i < 16; ++i) {
-      runs.push_back(start(dir.path(), {i % 2 ? "short.wfdisc" : "long.wfdisc", "out.gse"}));
+      runs.push_back(start_binary(dir.path(), {i % 2 ? "short.wfdisc" : "long.wfdisc", "out.gse"}));
     }
-    for (pid_t pid : runs) EXPECT_EQ(wait_for(pid), 0);
+    for (pid_t pid : runs) EXPECT_EQ(wait_binary(pid), 0);
     std::string result = dir.read("out.gse");
     ASSERT_TRUE(result == blocks[0] || result == blocks[1]) << "round " << round;
     ASSERT_FALSE(has_temporary_file(dir.path()));
@@ -97,9 +75,9 @@ TEST(Batch, ReaderOfStandardOutputGoneIsNoFailure) {
   int pipe_ends[2];
   ASSERT_EQ(::pipe(pipe_ends), 0);
   ::close(pipe_ends[0]);
-  pid_t pid = start(dir.path(), {"hdr.wfdisc", "out.gse"}, pipe_ends[1]);
+  pid_t pid = start_binary(dir.path(), {"hdr.wfdisc", "out.gse"}, pipe_ends[1]);
   ::close(pipe_ends[1]);
-  EXPECT_EQ(wait_for(pid), 0);
+  EXPECT_EQ(wait_binary(pid), 0);
   EXPECT_EQ(dir.read("out.gse").substr(0, 4), "WID1");
 }
 
