@@ -237,12 +237,16 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
   std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   std::string temporary =
       target.substr(0, name_start) + "." + target.substr(name_start) + ".XXXXXX.tmp";
+  // The signals that remove temporary files wait until this one is known to their handler.
+  sigset_t cleanup_signals, previous;
+  sigemptyset(&cleanup_signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&cleanup_signals, signal);
+  ::sigprocmask(SIG_BLOCK, &cleanup_signals, &previous);
   FileHandle handle(::mkostemps(temporary.data(), 4, O_CLOEXEC));
-  if (!handle.valid()) {
-    error = errno;
-    return Open::kFailed;
-  }
-  file.reset(new OutputFile(std::move(handle), target, temporary));
+  error = handle.valid() ? 0 : errno;
+  if (handle.valid()) file.reset(new OutputFile(std::move(handle), target, temporary));
+  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+  if (!file) return Open::kFailed;
   // The new file takes the mode an ordinary creation would give, or the replaced file's.
   ::fchmod(file->file_.get(), exists ? info.st_mode & 07777 : 0666 & ~current_umask());
   if (exists && ::geteuid() == 0) {
