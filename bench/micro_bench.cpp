@@ -1,12 +1,15 @@
 // Micro-benchmarks of the per-run hot spots: data lines, checksum, header read, F editing.
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "common/field_edit.h"
 #include "common/format.h"
+#include "css/packed.h"
 #include "css/wfdisc.h"
+#include "e1_encoder.h"
 #include "gse/block.h"
 #include "gse/window.h"
 
@@ -80,10 +83,29 @@ void BM_RealEdit(benchmark::State& state) {
   }
 }
 
+// e1 decoding from memory: a realistic trace, first differences, blocks of 2,000 samples.
+void BM_E1Decode(benchmark::State& state) {
+  std::vector<std::int32_t> values = realistic(864000);
+  std::string data = testing::encode_e1(values, 1, 2000);
+  css::ByteReader reader = [&data](std::int64_t position, unsigned char* out, std::size_t size) {
+    std::size_t n = std::min(size, data.size() - static_cast<std::size_t>(position));
+    std::memcpy(out, data.data() + position, n);
+    return n;
+  };
+  std::vector<std::int32_t> out(values.size());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        css::decode_e1(reader, static_cast<std::int64_t>(out.size()), out.data()));
+  }
+  if (out != values) state.SkipWithError("decoded values differ");
+  state.SetItemsProcessed(state.iterations() * values.size());
+}
+
 BENCHMARK(BM_DataLinesRealistic)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DataLinesWidest)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Checksum)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WfdiscLineRead);
 BENCHMARK(BM_RealEdit);
+BENCHMARK(BM_E1Decode)->Unit(benchmark::kMillisecond);
 
 }  // namespace

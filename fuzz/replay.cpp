@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   const std::map<std::string, Target> targets = {
       {"wfdisc", wavconv::fuzz::wfdisc_record},    {"numeric", wavconv::fuzz::numeric_input},
       {"options", wavconv::fuzz::command_line},    {"conversion", wavconv::fuzz::conversion},
-      {"record_mode", wavconv::fuzz::record_mode},
+      {"record_mode", wavconv::fuzz::record_mode}, {"e1", wavconv::fuzz::e1_data},
   };
   int replayed = 0;
   for (const auto& [name, target] : targets) {

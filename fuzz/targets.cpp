@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,6 +15,7 @@
 #include "common/field_edit.h"
 #include "common/format.h"
 #include "common/stop.h"
+#include "css/packed.h"
 #include "css/wfdisc.h"
 #include "driver/options.h"
 #include "driver/run.h"
@@ -234,6 +236,25 @@ void record_mode(const std::uint8_t* data, std::size_t size) {
   bool too_wide = false;
   checked_run(args, out, too_wide);
   FUZZ_CHECK(!too_wide);  // such a record is refused instead
+}
+
+void e1_data(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return;
+  std::int64_t count = data[0] << 8 | data[1];
+  // A copy of exactly the data, so that a read past its end is a sanitizer finding.
+  std::vector<unsigned char> bytes(data + 2, data + size);
+  std::int64_t reads = 0;
+  css::ByteReader reader = [&](std::int64_t position, unsigned char* out, std::size_t n) {
+    FUZZ_CHECK(position >= 0 && ++reads <= 2 * count + 2);
+    if (position >= static_cast<std::int64_t>(bytes.size())) return std::size_t{0};
+    std::size_t got = std::min(n, bytes.size() - static_cast<std::size_t>(position));
+    std::memcpy(out, bytes.data() + position, got);
+    return got;
+  };
+  std::vector<std::int32_t> out(static_cast<std::size_t>(count));
+  std::optional<css::DecodeFault> fault = css::decode_e1(reader, count, out.data());
+  if (fault)
+    FUZZ_CHECK(fault->offset >= 0 && fault->offset <= static_cast<std::int64_t>(bytes.size()));
 }
 
 }  // namespace wavconv::fuzz

@@ -22,4 +22,8 @@ void conversion(const std::uint8_t* data, std::size_t size);
 // The same in record mode (/R added): every created file is whole blocks ending in one STOP.
 void record_mode(const std::uint8_t* data, std::size_t size);
 
+// Bytes 0-1 (big-endian) the sample count, the rest e1 data: decoded without reading outside
+// the data, and the decoded values re-encoded by their block headers' rules.
+void e1_data(const std::uint8_t* data, std::size_t size);
+
 }  // namespace wavconv::fuzz

@@ -95,6 +95,51 @@ def archive():
     return files
 
 
+def e1_block_28bit(values, differences):
+    """One e1 block of 28-bit packets only (prefix 1111), after `differences` rounds of
+    differencing."""
+    r = list(values)
+    for _ in range(differences):
+        r = [r[0]] + [r[i] - r[i - 1] for i in range(1, len(r))]
+    body = b"".join(struct.pack(">I", 0xF0000000 | (v & 0x0FFFFFFF)) for v in r)
+    return (struct.pack(">HHB", 8 + len(body), len(values), differences) +
+            struct.pack(">i", values[-1] & 0xFFFFFF)[1:] + body)
+
+
+# A public e1 test vector: one block of 40 samples (sum 11315).
+E1_VECTOR = bytes.fromhex(
+    "003800280100019c90101441783a24b0ee979a24c51cc22d05f57d54200b5000c95e56bdc6533aa0777720d1"
+    "cebfa6528160f04df0000006")
+
+
+def packed_archive():
+    """Records of the packed datatypes: e1 (the public vector, and two blocks of this script's
+    own), g2, c0 with odd white space, and an e1 record whose check value is wrong."""
+    walk = random_walk(150, seed=99, scale=3000)
+    own = e1_block_28bit(walk[:100], 2) + e1_block_28bit(walk[100:], 1)
+    damaged = bytearray(E1_VECTOR)
+    damaged[7] ^= 0x01
+    g2 = b"".join(struct.pack(">H", (g << 14) | (v * 1237) % 16384)
+                  for v, g in enumerate([0, 1, 2, 3] * 20))
+    c0 = "  12\t-7\r\n+3 \v 2147483\f\n" + " ".join(str(v) for v in walk[:50]) + "\n"
+    t0 = 981947229.0
+    return {
+        "e1.w": b"JUNK" + E1_VECTOR + own + bytes(damaged),
+        "g2.w": g2,
+        "c0.txt": c0,
+        "packed.wfdisc": "".join([
+            header(sta="PK01", chan="e1a", time=t0, nsamp=40, datatype="e1", dfile="e1.w",
+                   foff=4),
+            header(sta="PK01", chan="e1b", time=t0, nsamp=150, datatype="e1", dfile="e1.w",
+                   foff=4 + len(E1_VECTOR)),
+            header(sta="PK01", chan="g2", time=t0, nsamp=80, datatype="g2", dfile="g2.w"),
+            header(sta="PK01", chan="c0", time=t0, nsamp=54, datatype="c0", dfile="c0.txt"),
+            header(sta="PK01", chan="bad", time=t0, nsamp=40, datatype="e1", dfile="e1.w",
+                   foff=4 + len(E1_VECTOR) + len(own)),
+        ]),
+    }
+
+
 def main():
     std = {"hdr.wfdisc": header(nsamp=25), "abc.w": sample_bytes(SMALL)}
     case("typical_jump_length", ["hdr.wfdisc", "/J60", "/L600", "/Iin/", "/Oout/"],
@@ -129,6 +174,7 @@ def main():
     case("records_kb_core_one_record", ["/r2", "kbcore.wfdisc", "/Ogse/"],
          dict(files, **{"gse/.keep": ""}))
     case("records_query", ["/R", "/Q", "archive.wfdisc"], files)
+    case("records_packed", ["/R", "packed.wfdisc", "packed.gse"], packed_archive())
     case("jump_across_new_year", ["hdr.wfdisc", "/J60", "/L20"],
          {"hdr.wfdisc": header(time=1009843170.0, jdate=2001365, samprate=1.0),
           "abc.w": sample_bytes(random_walk(200))})

@@ -16,7 +16,8 @@ constexpr Code kCodes[] = {
     {"s4", Datatype::s4}, {"s3", Datatype::s3}, {"s2", Datatype::s2}, {"s1", Datatype::s1},
     {"i4", Datatype::i4}, {"i3", Datatype::i3}, {"i2", Datatype::i2}, {"i1", Datatype::i1},
     {"t4", Datatype::t4}, {"t8", Datatype::t8}, {"f4", Datatype::f4}, {"f8", Datatype::f8},
-    {"u4", Datatype::u4}, {"u8", Datatype::u8},
+    {"u4", Datatype::u4}, {"u8", Datatype::u8}, {"g2", Datatype::g2}, {"e1", Datatype::e1},
+    {"c0", Datatype::c0},
 };
 
 bool big_endian(Datatype type) {
@@ -51,7 +52,11 @@ std::size_t width(Datatype type) {
       return 3;
     case Datatype::s2:
     case Datatype::i2:
+    case Datatype::g2:
       return 2;
+    case Datatype::e1:
+    case Datatype::c0:
+      return 0;
     case Datatype::s1:
     case Datatype::i1:
       return 1;
@@ -82,6 +87,15 @@ void decode_loop(const unsigned char* bytes, std::size_t count, std::int32_t* ou
   }
 }
 
+void decode_g2(const unsigned char* bytes, std::size_t count, std::int32_t* out) {
+  static constexpr std::int32_t kGain[] = {1, 4, 16, 128};
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned char b0 = bytes[2 * i], b1 = bytes[2 * i + 1];
+    std::int32_t mantissa = ((b0 & 0x3f) << 8) | b1;
+    out[i] = (mantissa - 8191) * kGain[b0 >> 6];
+  }
+}
+
 }  // namespace
 
 void decode_integers(Datatype type, const unsigned char* bytes, std::size_t count,
@@ -103,6 +117,8 @@ void decode_integers(Datatype type, const unsigned char* bytes, std::size_t coun
       return decode_loop<2, false>(bytes, count, out);
     case Datatype::i1:
       return decode_loop<1, false>(bytes, count, out);
+    case Datatype::g2:
+      return decode_g2(bytes, count, out);
     default:
       return;
   }

@@ -11,6 +11,8 @@
 #include <new>
 #include <vector>
 
+#include "css/packed.h"
+
 namespace wavconv::css {
 namespace {
 
@@ -21,6 +23,10 @@ std::string number_text(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.9g", value);
   return text;
+}
+
+std::string code(Datatype type) {
+  return type == Datatype::e1 ? "e1" : type == Datatype::c0 ? "c0" : "the datatype";
 }
 
 Refusal system_refusal(const std::string& path, int error, const char* what) {
@@ -63,6 +69,17 @@ std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSourc
     }
   }
   const auto w = static_cast<std::int64_t>(width(source.type));
+  if (w == 0) {
+    // Packed samples: their count cannot be known from the data's size.
+    if (source.nsamp <= 0) return Refusal{"nsamp must be given for " + code(source.type)};
+    if (size < source.foff) {
+      return Refusal{"sample file " + source.path + " holds " + std::to_string(size) +
+                     " bytes, fewer than foff = " + std::to_string(source.foff)};
+    }
+    RecordSampleFile opened(source, std::move(file), std::move(gz));
+    opened.nsamp_ = source.nsamp;
+    return opened;
+  }
   // A count or offset this large could not be stored; it is taken as more than the file holds.
   bool fits = source.nsamp <= 0 || source.nsamp <= (INT64_MAX - source.foff) / w;
   std::int64_t needed = source.foff + (source.nsamp > 0 && fits ? source.nsamp * w : 0);
@@ -76,25 +93,63 @@ std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSourc
   return opened;
 }
 
-bool RecordSampleFile::read_bytes(std::int64_t position, unsigned char* data, std::size_t size) {
+std::size_t RecordSampleFile::read_bytes(std::int64_t position, unsigned char* data,
+                                         std::size_t size) {
+  std::size_t done = 0;
   if (gz_) {
-    if (gzseek(gz_.get(), position, SEEK_SET) != position) return false;
-    for (std::size_t done = 0; done < size;) {
+    if (gzseek(gz_.get(), position, SEEK_SET) != position) return 0;
+    while (done < size) {
       unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size - done, 1u << 30));
       int got = gzread(gz_.get(), data + done, chunk);
-      if (got <= 0) return false;
+      if (got <= 0) break;
       done += static_cast<std::size_t>(got);
     }
-    return true;
+    return done;
   }
-  if (::lseek(file_.get(), position, SEEK_SET) != position) return false;
-  int error = 0;
-  return common::read_fully(file_.get(), reinterpret_cast<char*>(data), size, error) == size;
+  while (done < size) {
+    ssize_t got = ::pread(file_.get(), data + done, size - done,
+                          static_cast<off_t>(position + static_cast<std::int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+std::variant<Samples, Refusal> RecordSampleFile::read_packed(std::int64_t first,
+                                                             std::int64_t count) {
+  Samples samples;
+  try {
+    samples = allocate_samples(count, 4 * static_cast<std::size_t>(first - 1 + count));
+  } catch (const std::bad_alloc&) {
+    return Refusal{"not enough memory for " + std::to_string(first - 1 + count) + " samples"};
+  }
+  ByteReader reader = [this](std::int64_t position, unsigned char* out, std::size_t size) {
+    return read_bytes(source_.foff + position, out, size);
+  };
+  std::int32_t* out = samples.values.get();
+  std::optional<DecodeFault> fault = source_.type == Datatype::e1
+                                         ? decode_e1(reader, first - 1 + count, out)
+                                         : decode_c0(reader, first - 1 + count, out);
+  if (fault) {
+    const char* where = source_.type == Datatype::e1 ? " block at byte " : " text at byte ";
+    return Refusal{code(source_.type) + where + std::to_string(source_.foff + fault->offset) +
+                   ": " + fault->fault};
+  }
+  std::copy(out + (first - 1), out + (first - 1 + count), out);
+  for (std::int64_t i = 0; i < count; ++i) {
+    if (out[i] < kLowest || out[i] > kHighest) {
+      return Refusal{"sample " + std::to_string(first + i) + " is " + std::to_string(out[i]) +
+                     ", too wide for 8 columns"};
+    }
+  }
+  return samples;
 }
 
 std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::int64_t count,
                                                       bool round, Rounding& rounding) {
   const std::size_t w = width(source_.type);
+  if (w == 0) return read_packed(first, count);
   const std::size_t n = static_cast<std::size_t>(count);
   // The raw bytes go to the end of the storage, so that decoding front to back into 32-bit
   // values never overtakes them.
@@ -106,7 +161,7 @@ std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::i
     return Refusal{"not enough memory for " + std::to_string(count) + " samples"};
   }
   auto* raw = reinterpret_cast<unsigned char*>(samples.values.get()) + (slot - w) * n;
-  if (!read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n)) {
+  if (read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n) != w * n) {
     return Refusal{"sample file " + source_.path + " cannot be read"};
   }
   std::int32_t* out = samples.values.get();

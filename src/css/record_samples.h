@@ -61,8 +61,11 @@ class RecordSampleFile {
   RecordSampleFile(const SampleSource& source, common::FileHandle file,
                    std::unique_ptr<gzFile_s, GzClose> gz)
       : source_(source), file_(std::move(file)), gz_(std::move(gz)) {}
-  // Reads `size` bytes from byte `position` of the data; false when it ends first.
-  bool read_bytes(std::int64_t position, unsigned char* data, std::size_t size);
+  // Reads up to `size` bytes from byte `position` of the data; the count read, less only at its
+  // end.
+  std::size_t read_bytes(std::int64_t position, unsigned char* data, std::size_t size);
+  // read() for e1 and c0: every sample up to the window's last decoded from foff.
+  std::variant<Samples, Refusal> read_packed(std::int64_t first, std::int64_t count);
 
   SampleSource source_;
   common::FileHandle file_;  // a plain file

@@ -18,7 +18,7 @@ std::int32_t first_integer(Datatype type, std::vector<unsigned char> bytes) {
 TEST(Datatype, CodesWithBlanksRemovedCaseKept) {
   EXPECT_EQ(datatype_from_code("s4"), Datatype::s4);
   EXPECT_EQ(datatype_from_code(" u8"), Datatype::u8);
-  for (const char* code : {"S4", "e1", "g2", "c0", "sc", "a0", "", "  ", "s5", "i"}) {
+  for (const char* code : {"S4", "e0", "e2", "c2", "sc", "a0", "", "  ", "s5", "i"}) {
     SCOPED_TRACE(code);
     EXPECT_FALSE(datatype_from_code(code).has_value());
   }
