@@ -30,18 +30,16 @@ TEST(Datatype, IntegersInTheirByteOrderSignExtendedFromTheirTopBit) {
     std::vector<unsigned char> bytes;
     std::int32_t value;
   } cases[] = {
+      // clang-format off
       {Datatype::s4, {0x01, 0x02, 0x03, 0x04}, 0x01020304},
       {Datatype::i4, {0x01, 0x02, 0x03, 0x04}, 0x04030201},
       {Datatype::s4, {0x80, 0x00, 0x00, 0x00}, std::numeric_limits<std::int32_t>::min()},
-      {Datatype::s3, {0x7f, 0xff, 0xff}, 8388607},
-      {Datatype::s3, {0x80, 0x00, 0x00}, -8388608},
-      {Datatype::s3, {0xff, 0xff, 0xfe}, -2},
-      {Datatype::i3, {0xfe, 0xff, 0xff}, -2},
-      {Datatype::i3, {0x01, 0x02, 0x03}, 0x030201},
-      {Datatype::s2, {0x80, 0x01}, -32767},
-      {Datatype::i2, {0x80, 0x01}, 0x0180},
-      {Datatype::s1, {0xff}, -1},
+      {Datatype::s3, {0x7f, 0xff, 0xff}, 8388607}, {Datatype::s3, {0x80, 0x00, 0x00}, -8388608},
+      {Datatype::s3, {0xff, 0xff, 0xfe}, -2}, {Datatype::i3, {0xfe, 0xff, 0xff}, -2},
+      {Datatype::i3, {0x01, 0x02, 0x03}, 0x030201}, {Datatype::s2, {0x80, 0x01}, -32767},
+      {Datatype::i2, {0x80, 0x01}, 0x0180}, {Datatype::s1, {0xff}, -1},
       {Datatype::i1, {0x7f}, 127},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << static_cast<int>(c.type) << " " << c.value);
