@@ -55,12 +55,14 @@ TEST(E1, PublicTestVector) {
 TEST(E1, RoundTripsEveryPacketKindDifferenceAndBlockSize) {
   std::mt19937 random(7);
   for (int differences = 0; differences <= 4; ++differences) {
-    for (int range : {3, 200, 60000, 1 << 20, 1 << 30}) {
+    for (std::int64_t range : {3, 200, 60000, 1 << 20, 1 << 30}) {
       SCOPED_TRACE(::testing::Message() << differences << " " << range);
       // A smooth trace, so that differences stay within the packets' widths.
       Values values(1000);
       std::int64_t v = 0;
-      for (auto& x : values) x = static_cast<std::int32_t>(v += random() % (2 * range + 1) - range);
+      for (auto& x : values)
+        x = static_cast<std::int32_t>(v += static_cast<std::int64_t>(random() % (2 * range + 1)) -
+                                           range);
       std::string data = encode_e1(values, differences, 1 + random() % 300);
       EXPECT_EQ(std::get<Values>(decode(data, 1000)), values);
       Values part(values.begin(), values.begin() + 999);  // the last block used in part
