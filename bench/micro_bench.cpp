@@ -1,4 +1,5 @@
-// Micro-benchmarks of the per-run hot spots: data lines, checksum, header read, F editing.
+// Micro-benchmarks of the per-run hot spots: data lines with their checksum (each kernel),
+// header read, F editing, e1 decoding.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "css/wfdisc.h"
 #include "e1_encoder.h"
 #include "gse/block.h"
+#include "gse/data_lines.h"
 #include "gse/window.h"
 
 namespace {
@@ -46,23 +48,35 @@ struct NullSink : common::LineSink {
   }
 };
 
-void data_lines(benchmark::State& state, const std::vector<std::int32_t>& values) {
+// Data lines with their checksum in the same pass, by one kernel (skipped where the CPU
+// lacks it).
+void data_lines(benchmark::State& state, const std::vector<std::int32_t>& values,
+                gse::Kernel kernel) {
+  if (!gse::kernel_available(kernel)) {
+    state.SkipWithError("this CPU lacks the kernel");
+    return;
+  }
   NullSink sink;
   for (auto _ : state) {
     std::int64_t too_wide = 0;
-    gse::write_data_lines(values, sink, too_wide);
-    benchmark::DoNotOptimize(too_wide);
+    gse::Checksum checksum;
+    gse::write_data_lines(values, sink, checksum, too_wide, kernel);
+    benchmark::DoNotOptimize(checksum.value());
   }
   state.SetItemsProcessed(state.iterations() * values.size());
 }
 
-void BM_DataLinesRealistic(benchmark::State& state) { data_lines(state, realistic(864000)); }
-void BM_DataLinesWidest(benchmark::State& state) { data_lines(state, widest(864000)); }
-
-void BM_Checksum(benchmark::State& state) {
-  std::vector<std::int32_t> values = realistic(864000);
-  for (auto _ : state) benchmark::DoNotOptimize(gse::checksum(values));
-  state.SetItemsProcessed(state.iterations() * values.size());
+void BM_DataLinesScalar(benchmark::State& state) {
+  data_lines(state, realistic(864000), gse::Kernel::kScalar);
+}
+void BM_DataLinesAvx2(benchmark::State& state) {
+  data_lines(state, realistic(864000), gse::Kernel::kAvx2);
+}
+void BM_DataLinesWidestScalar(benchmark::State& state) {
+  data_lines(state, widest(864000), gse::Kernel::kScalar);
+}
+void BM_DataLinesWidestAvx2(benchmark::State& state) {
+  data_lines(state, widest(864000), gse::Kernel::kAvx2);
 }
 
 void BM_WfdiscLineRead(benchmark::State& state) {
@@ -101,9 +115,10 @@ void BM_E1Decode(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * values.size());
 }
 
-BENCHMARK(BM_DataLinesRealistic)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DataLinesWidest)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Checksum)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataLinesScalar)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataLinesAvx2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataLinesWidestScalar)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataLinesWidestAvx2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WfdiscLineRead);
 BENCHMARK(BM_RealEdit);
 BENCHMARK(BM_E1Decode)->Unit(benchmark::kMillisecond);

@@ -103,11 +103,11 @@ bool check_blocks(const std::string& text) {
 // what every run must keep: status 0 or 1, inputs unchanged, no temporary file left, every
 // file written a whole file of blocks. Returns the files created; `too_wide` tells whether a
 // sample was written as asterisks.
-std::vector<std::string> checked_run(const std::vector<std::string>& args, std::ostringstream& out,
+std::vector<std::string> checked_run(const std::vector<std::string>& args, common::StringSink& out,
                                      bool& too_wide) {
   too_wide = false;
   std::map<std::string, std::string> before = snapshot();
-  std::ostringstream err;
+  common::StringSink err;
   common::Console console(out, err);
   int status = driver::run(args, console);
   FUZZ_CHECK(status == 0 || status == 1);
@@ -122,9 +122,8 @@ std::vector<std::string> checked_run(const std::vector<std::string>& args, std::
     created.push_back(name);
     too_wide = check_blocks(bytes) || too_wide;
   }
-  if (status == 1) FUZZ_CHECK(out.str().size() + err.str().size() > 0);
-  if (status == 0)
-    FUZZ_CHECK(out.str().size() >= 3 && out.str().find(" \r\n") != std::string::npos);
+  if (status == 1) FUZZ_CHECK(out.text.size() + err.text.size() > 0);
+  if (status == 0) FUZZ_CHECK(out.text.size() >= 3 && out.text.find(" \r\n") != std::string::npos);
   return created;
 }
 
@@ -224,7 +223,7 @@ void command_line(const std::uint8_t* data, std::size_t size) {
 
 void conversion(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args = prepare(data, size);
-  std::ostringstream out;
+  common::StringSink out;
   bool too_wide = false;
   FUZZ_CHECK(checked_run(args, out, too_wide).size() <= 1);
 }
@@ -232,7 +231,7 @@ void conversion(const std::uint8_t* data, std::size_t size) {
 void record_mode(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args = prepare(data, size);
   args.insert(args.begin(), "/R");
-  std::ostringstream out;
+  common::StringSink out;
   bool too_wide = false;
   checked_run(args, out, too_wide);
   FUZZ_CHECK(!too_wide);  // such a record is refused instead

@@ -1,17 +1,29 @@
 #include "common/console.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace wavconv::common {
 namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 }
 
-void Console::put(std::string_view bytes) { out_.write(bytes.data(), bytes.size()); }
+void DescriptorSink::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t done = ::write(fd_, bytes.data(), bytes.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(done));
+  }
+}
+
+void Console::put(std::string_view bytes) { out_.write(bytes); }
 
 void Console::write_line(std::string_view text) {
   if (line_pending_) put(kLineEnd);
   put(text);
   line_pending_ = true;
-  out_.flush();
 }
 
 void Console::write_records(const std::vector<std::string>& records) {
@@ -20,15 +32,11 @@ void Console::write_records(const std::vector<std::string>& records) {
   }
 }
 
-void Console::write_error(std::string_view text) {
-  err_.write(text.data(), text.size());
-  err_.flush();
-}
+void Console::write_error(std::string_view text) { err_.write(text); }
 
 int Console::finish(const Stop& stop) {
   if (stop.kind == Stop::Kind::kFatal) {
-    err_.write(stop.text.data(), stop.text.size());
-    err_.flush();
+    err_.write(stop.text);
   } else {
     if (line_pending_) put(kLineEnd);
     put(stop.kind == Stop::Kind::kMessage ? std::string_view(stop.text)
@@ -37,7 +45,6 @@ int Console::finish(const Stop& stop) {
   }
   // A console line still open at the end of the run is ended.
   if (line_pending_) put(kLineEnd);
-  out_.flush();
   return stop.status;
 }
 

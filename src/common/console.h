@@ -1,6 +1,5 @@
 #pragma once
 
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,11 +8,35 @@
 
 namespace wavconv::common {
 
+// Where console bytes go.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void write(std::string_view bytes) = 0;
+};
+
+// A file descriptor (standard output or error), written at once; a failed write, such as to a
+// reader that has gone, is dropped.
+class DescriptorSink : public ByteSink {
+ public:
+  explicit DescriptorSink(int fd) : fd_(fd) {}
+  void write(std::string_view bytes) override;
+
+ private:
+  int fd_;
+};
+
+// Bytes kept in memory.
+struct StringSink : ByteSink {
+  std::string text;
+  void write(std::string_view bytes) override { text.append(bytes); }
+};
+
 // Standard output, one line at a time, and standard error for the fatal report. A line's CR LF
 // is written when the next line or the end of the run comes.
 class Console {
  public:
-  Console(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  Console(ByteSink& out, ByteSink& err) : out_(out), err_(err) {}
 
   // `text` as a new line.
   void write_line(std::string_view text);
@@ -31,8 +54,8 @@ class Console {
  private:
   void put(std::string_view bytes);
 
-  std::ostream& out_;
-  std::ostream& err_;
+  ByteSink& out_;
+  ByteSink& err_;
   bool line_pending_ = false;
 };
 

@@ -294,6 +294,22 @@ bool OutputFile::put_lines(std::string_view text) {
   return true;
 }
 
+char* OutputFile::reserve(std::size_t size) {
+  if (!ok_ || size > kBufferSize) return nullptr;
+  if (used_ + size > kBufferSize && !flush()) return nullptr;
+  reserved_ = size;
+  return buffer_.get() + used_;
+}
+
+void OutputFile::commit(std::size_t used) {
+  if (used > reserved_) {
+    fail(EOVERFLOW);
+    return;
+  }
+  used_ += used;
+  reserved_ = 0;
+}
+
 bool OutputFile::put_line(std::string_view line) { return put_lines(line) && put_lines("\r\n"); }
 
 bool OutputFile::close() {

@@ -67,6 +67,11 @@ class LineSink {
   virtual bool put_line(std::string_view line) = 0;
   // Text that already holds whole lines with their CR LF.
   virtual bool put_lines(std::string_view text) = 0;
+  // Room for `size` bytes of whole lines to be written in place and then committed, or null
+  // when the sink has none (the caller then uses put_lines()).
+  virtual char* reserve(std::size_t /*size*/) { return nullptr; }
+  // The first `used` bytes of the reserved room are written.
+  virtual void commit(std::size_t /*used*/) {}
 };
 
 // An output file, replaced whole or not at all. A regular or missing target is written as a
@@ -91,6 +96,10 @@ class OutputFile : public LineSink {
   // After the first failure every later write fails too.
   bool put_line(std::string_view line) override;
   bool put_lines(std::string_view text) override;
+  // Room in the buffer; null after a failure or for more than the buffer holds.
+  char* reserve(std::size_t size) override;
+  // More than was reserved is a fault of the caller: the file fails rather than keep it.
+  void commit(std::size_t used) override;
   // Writes out what is buffered, closes the file and puts it in place.
   bool close();
   // The system's reason for the first failure; 0 when there was none.
@@ -109,6 +118,7 @@ class OutputFile : public LineSink {
   int signal_slot_ = -1;   // where the temporary file is known to the signal handler
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+  std::size_t reserved_ = 0;
   bool ok_ = true;
   int error_ = 0;
 };

@@ -1,5 +1,4 @@
 #include <csignal>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -11,8 +10,8 @@ int main(int argc, char** argv) {
   // A reader of standard output that has gone does not end the conversion.
   std::signal(SIGPIPE, SIG_IGN);
   wavconv::common::remove_temporary_files_on_signals();
-  std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  wavconv::common::Console console(std::cout, std::cerr);
+  wavconv::common::DescriptorSink out(1), err(2);
+  wavconv::common::Console console(out, err);
   return wavconv::driver::run(args, console);
 }

@@ -1,18 +1,14 @@
 #include "gse/block.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
-#include <vector>
 
 #include "common/field_edit.h"
+#include "gse/data_lines.h"
 
 namespace wavconv::gse {
 namespace {
 
 constexpr std::size_t kLineLength = 80;
-constexpr std::size_t kValuesPerLine = 10;
-constexpr std::size_t kValueWidth = 8;
 
 // Puts `text` into columns first..first+size-1 (from 1) of `line`.
 void place(std::string& line, std::size_t first, std::string_view text) {
@@ -23,35 +19,6 @@ std::string marker_line(std::string_view marker) {
   std::string line(kLineLength, ' ');
   place(line, 1, marker);
   return line;
-}
-
-// One value in 8 columns at `p`. The eight digits are formed together in one 64-bit word, one
-// byte a digit, the most significant in the lowest byte; leading zeros become blanks.
-inline void put_value(char* p, std::int32_t v, std::int64_t& too_wide) {
-  if (v > 99'999'999 || v < -9'999'999) [[unlikely]] {
-    std::memcpy(p, "********", kValueWidth);
-    ++too_wide;
-    return;
-  }
-  std::uint64_t u = v < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(v))
-                          : static_cast<std::uint64_t>(v);
-  // Two 4-digit halves in 32-bit lanes, then 2-digit pairs in 16-bit lanes, then digits.
-  std::uint64_t high = u / 10000;
-  std::uint64_t merged = high | ((u - high * 10000) << 32);
-  std::uint64_t pairs = ((merged * 10486) >> 20) & ((0x7Full << 32) | 0x7Full);
-  std::uint64_t quads = ((merged - 100 * pairs) << 16) + pairs;
-  std::uint64_t digits = ((quads * 103) >> 10) & 0x000F000F000F000Full;
-  digits += (quads - 10 * digits) << 8;
-
-  int lead = std::min(std::countr_zero(digits) >> 3, 7);  // leading zero digits
-  std::uint64_t blanks = (1ull << (8 * lead)) - 1;
-  std::uint64_t text =
-      ((digits | 0x3030303030303030ull) & ~blanks) | (0x2020202020202020ull & blanks);
-  // A minus sign replaces the blank before the first digit ('-' is 0x0d above a blank).
-  text += v < 0 ? 0x0dull << (8 * (lead - 1)) : 0;
-  // Byte 0 of the word is the first column.
-  if constexpr (std::endian::native == std::endian::big) text = __builtin_bswap64(text);
-  std::memcpy(p, &text, kValueWidth);
 }
 
 // A text field in `width` columns, each NUL written as a blank.
@@ -125,33 +92,6 @@ std::string checksum_line(std::int64_t checksum) {
   return line;
 }
 
-char* format_values(const std::int32_t* values, std::size_t n, char* out, std::int64_t& too_wide) {
-  for (std::size_t i = 0; i < n; ++i, out += kValueWidth) put_value(out, values[i], too_wide);
-  return out;
-}
-
-bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& sink,
-                      std::int64_t& too_wide) {
-  if (samples.empty()) return sink.put_line("");
-  constexpr std::size_t kFullLine = kValuesPerLine * kValueWidth + 2;
-  constexpr std::size_t kLinesPerChunk = 3000;  // about 240 KiB of text
-  std::vector<char> chunk(kLinesPerChunk * kFullLine);
-  const std::int32_t* next = samples.data();
-  const std::int32_t* end = next + samples.size();
-  while (next < end) {
-    char* out = chunk.data();
-    for (std::size_t line = 0; line < kLinesPerChunk && next < end; ++line) {
-      std::size_t n = std::min<std::size_t>(kValuesPerLine, end - next);
-      out = format_values(next, n, out, too_wide);
-      next += n;
-      *out++ = '\r';
-      *out++ = '\n';
-    }
-    if (!sink.put_lines(std::string_view(chunk.data(), out - chunk.data()))) return false;
-  }
-  return true;
-}
-
 BlockResult write_block(const css::Wfdisc& record, const common::Calendar& start,
                         std::string_view day_text, std::span<const std::int32_t> samples,
                         common::LineSink& sink, bool stop) {
@@ -159,8 +99,9 @@ BlockResult write_block(const css::Wfdisc& record, const common::Calendar& start
   if (!sink.put_line(wid1_line(start, day_text, samples.size(), record))) return result;
   if (!sink.put_line(calibration_line(record))) return result;
   if (!sink.put_line(marker_line("DAT1"))) return result;
-  if (!write_data_lines(samples, sink, result.too_wide)) return result;
-  if (!sink.put_line(checksum_line(checksum(samples)))) return result;
+  Checksum checksum;
+  if (!write_data_lines(samples, sink, checksum, result.too_wide)) return result;
+  if (!sink.put_line(checksum_line(checksum.value()))) return result;
   if (stop && !sink.put_line(stop_line())) return result;
   result.written = true;
   return result;

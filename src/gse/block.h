@@ -34,16 +34,6 @@ std::string calibration_line(const css::Wfdisc& record);
 // "CHK1" with the checksum in columns 10-24; 80 columns.
 std::string checksum_line(std::int64_t checksum);
 
-// The samples as "(10i8)" text at `out` (8 columns each, values beyond -9999999..99999999 as
-// eight asterisks), without line ends. Returns the end of the text; adds the number of
-// values too wide to `too_wide`.
-char* format_values(const std::int32_t* values, std::size_t n, char* out, std::int64_t& too_wide);
-
-// Ten values a line, the last line as long as its values, each line ended by CR LF; one empty
-// line when there are no samples. False on the first failed write.
-bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& sink,
-                      std::int64_t& too_wide);
-
 struct BlockResult {
   bool written;           // false: a write failed; the sink holds what was written before
   std::int64_t too_wide;  // samples written as asterisks

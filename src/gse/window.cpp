@@ -17,15 +17,4 @@ Window choose_window(std::int32_t jump, std::int32_t length, float samprate, std
   return Window{first, last};
 }
 
-std::int64_t checksum(std::span<const std::int32_t> samples) {
-  std::int64_t c = 0;
-  for (std::int32_t sample : samples) {
-    std::int64_t v = sample;
-    if (v >= kChecksumModulus || v <= -kChecksumModulus) v %= kChecksumModulus;
-    c += v;
-    if (c >= kChecksumModulus || c <= -kChecksumModulus) c %= kChecksumModulus;
-  }
-  return c < 0 ? -c : c;
-}
-
 }  // namespace wavconv::gse

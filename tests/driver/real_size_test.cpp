@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 
 #include "driver/run.h"
 #include "test_support.h"
@@ -71,9 +70,9 @@ TEST(RealSize, WholeSegmentAndWindowReadBackExactly) {
     std::vector<std::string> args = {"hdr.wfdisc", "out.gse", "/I" + dir.path().string() + "/",
                                      "/O" + dir.path().string() + "/"};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    std::ostringstream out, err;
+    common::StringSink out, err;
     common::Console console(out, err);
-    ASSERT_EQ(run(args, console), 0) << out.str() << err.str();
+    ASSERT_EQ(run(args, console), 0) << out.text << err.text;
     Block block = read_block(dir.read("out.gse"));
     std::vector<int> expected(trace.begin() + (c.first - 1),
                               trace.begin() + (c.first - 1 + c.count));

@@ -52,32 +52,6 @@ TEST(HeaderLines, NulInTextFieldsWrittenAsBlanks) {
             "WID1  2001043  3  7  9   0     1201 A C    B Z      BZ  20.0000000  TS-2  INT8 0");
 }
 
-TEST(DataLines, NoSamplesGiveOneEmptyLine) {
-  StringSink sink;
-  std::int64_t too_wide = 0;
-  ASSERT_TRUE(write_data_lines({}, sink, too_wide));
-  EXPECT_EQ(sink.text, "\r\n");
-}
-
-TEST(DataLines, MatchTheGeneralIntegerEditing) {
-  std::vector<std::int32_t> values = {0,        1,         -1,        -9999999, -10000000,
-                                      99999999, 100000000, INT32_MIN, INT32_MAX};
-  for (std::int64_t p = 10; p <= 1000000000; p *= 10) {
-    for (std::int64_t v : {p - 1, p, -p + 1, -p}) values.push_back(static_cast<std::int32_t>(v));
-  }
-  for (std::int32_t v = -120000; v <= 120000; ++v) values.push_back(v);
-  const common::Format i8 = common::Format::parse("(i8)");
-  std::int64_t too_wide = 0, expected_wide = 0;
-  char out[8];
-  for (std::int32_t v : values) {
-    format_values(&v, 1, out, too_wide);
-    std::string general = common::write(i8, {v})[0];
-    if (general == "********") ++expected_wide;
-    ASSERT_EQ(std::string(out, 8), general) << v;
-  }
-  EXPECT_EQ(too_wide, expected_wide);
-}
-
 TEST(Block, StartToTheMillisecondHalvesAwayFromZero) {
   struct Case {
     double time;

@@ -47,15 +47,6 @@ TEST(Window, WideProductsDoNotWrap) {
   EXPECT_THROW(choose_window(99999, 10, 3.0e38f, 1000), common::Stop);
 }
 
-TEST(Checksum, ReducesModuloTenToTheEighth) {
-  EXPECT_EQ(checksum(std::vector<std::int32_t>{100000005, -3}), 2);
-  EXPECT_EQ(checksum(std::vector<std::int32_t>{-100000001, -5}), 6);
-  EXPECT_EQ(checksum(std::vector<std::int32_t>{INT32_MIN}), 47483648);
-  EXPECT_EQ(checksum(std::vector<std::int32_t>{INT32_MIN, INT32_MIN, INT32_MIN}), 42450944);
-  EXPECT_EQ(checksum(std::vector<std::int32_t>{99999999, 1}), 0);
-  EXPECT_EQ(checksum({}), 0);
-}
-
 TEST(OutputName, DayTextAndDefaultName) {
   EXPECT_EQ(day_of_year_text(43), "043");
   EXPECT_EQ(day_of_year_text(5), "005");

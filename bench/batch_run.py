@@ -1,0 +1,71 @@
+#!/usr/bin/env python3
+"""Times a batch of small conversions, the way the program is mostly run.
+
+Usage: bench/batch_run.py WAVCONV [OTHER_WAVCONV]
+
+Makes 2,000 segments of 3,600 samples (3 minutes at 20 samples per second), each with its own
+header, and converts them all with `xargs -P 2 -n 1`, three times; with a second binary (an
+earlier release, say) both are timed in turn and the ratio of the medians is reported.
+"""
+import array
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SEGMENTS, SAMPLES, ROUNDS = 2000, 3600, 3
+
+
+def header(dfile):
+    return ("%-6s %-8s %17.5f %8d %8d %8d %17.5f %8d %11.7f %16.6f %16.6f %-6s %-1s %-2s %-1s "
+            "%-64s %-32s %10d %8d %-17s\n") % ("ABC", "BHZ", 981947229.0, 1, 1, 2001043,
+                                              981947229.0, SAMPLES, 20.0, 1.0, 1.0, "STS-2", "-",
+                                              "i4", "-", "-", dfile, 0, -1, "2001/02/12")
+
+
+def make_batch(directory):
+    rng = random.Random(1)
+    for k in range(SEGMENTS):
+        values = array.array("i", (rng.randint(-50000, 50000) for _ in range(SAMPLES)))
+        if sys.byteorder != "little":
+            values.byteswap()
+        with open(os.path.join(directory, "s%04d.w" % k), "wb") as f:
+            values.tofile(f)
+        with open(os.path.join(directory, "s%04d.wfdisc" % k), "w") as f:
+            f.write(header("s%04d.w" % k))
+
+
+def timed_batch(binary, directory):
+    names = "".join("s%04d.wfdisc\n" % k for k in range(SEGMENTS))
+    start = time.perf_counter()
+    subprocess.run(["xargs", "-P", "2", "-n", "1", binary], input=names, text=True, cwd=directory,
+                   stdout=subprocess.DEVNULL, check=True)
+    return time.perf_counter() - start
+
+
+def main():
+    binaries = [os.path.abspath(b) for b in sys.argv[1:3]]
+    if not binaries:
+        sys.exit(__doc__)
+    work = tempfile.mkdtemp(prefix="wavconv-batch-")
+    try:
+        make_batch(work)
+        times = {b: [] for b in binaries}
+        for _ in range(ROUNDS):
+            for b in binaries:
+                times[b].append(timed_batch(b, work))
+        medians = [statistics.median(times[b]) for b in binaries]
+        for b, m in zip(binaries, medians):
+            print("%s: %d segments of %d samples in %.2f s" % (b, SEGMENTS, SAMPLES, m))
+        if len(medians) == 2:
+            print("ratio %.2f" % (medians[0] / medians[1]))
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
