@@ -53,7 +53,8 @@ std::int64_t remaining_bytes(gzFile gz) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-std::pair<std::int32_t, std::int32_t> extremes(const std::int32_t* values, std::size_t count) {
+std::pair<std::int32_t, std::int32_t>
+extremes(const std::int32_t* values, std::size_t count) {
   std::int32_t low = 0, high = 0;
   for (std::size_t i = 0; i < count; ++i) {
     low = std::min(low, values[i]);
