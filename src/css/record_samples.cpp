@@ -133,19 +133,20 @@ std::size_t RecordSampleFile::read_bytes(std::int64_t position, unsigned char* d
 
 std::variant<Samples, Refusal> RecordSampleFile::read_packed(std::int64_t first,
                                                              std::int64_t count) {
+  // Every one of the nsamp samples is decoded, so that damage after the window refuses too.
   Samples samples;
   try {
-    samples = allocate_samples(count, 4 * static_cast<std::size_t>(first - 1 + count));
+    samples = allocate_samples(count, 4 * static_cast<std::size_t>(nsamp_));
   } catch (const std::bad_alloc&) {
-    return Refusal{"not enough memory for " + std::to_string(first - 1 + count) + " samples"};
+    return Refusal{"not enough memory for " + std::to_string(nsamp_) + " samples"};
   }
   ByteReader reader = [this](std::int64_t position, unsigned char* out, std::size_t size) {
     return read_bytes(source_.foff + position, out, size);
   };
   std::int32_t* out = samples.values.get();
   std::optional<DecodeFault> fault = source_.type == Datatype::e1
-                                         ? decode_e1(reader, first - 1 + count, out)
-                                         : decode_c0(reader, first - 1 + count, out);
+                                         ? decode_e1(reader, nsamp_, out)
+                                         : decode_c0(reader, nsamp_, out);
   if (fault) {
     const char* where = source_.type == Datatype::e1 ? " block at byte " : " text at byte ";
     return Refusal{code(source_.type) + where + std::to_string(source_.foff + fault->offset) +

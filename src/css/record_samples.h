@@ -64,7 +64,7 @@ class RecordSampleFile {
   // Reads up to `size` bytes from byte `position` of the data; the count read, less only at its
   // end.
   std::size_t read_bytes(std::int64_t position, unsigned char* data, std::size_t size);
-  // read() for e1 and c0: every sample up to the window's last decoded from foff.
+  // read() for e1 and c0: all nsamp samples decoded from foff, the window's kept.
   std::variant<Samples, Refusal> read_packed(std::int64_t first, std::int64_t count);
 
   SampleSource source_;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "e1_encoder.h"
 #include "test_support.h"
 
 namespace wavconv::css {
@@ -97,6 +98,26 @@ TEST(RecordSamples, FloatsWholeOrRoundedHalvesAwayFromZero) {
   EXPECT_EQ(std::get<std::string>(read(source, 1, 1, true)), "sample 1 is not a finite number");
   EXPECT_EQ(std::get<std::string>(read(source, 2, 1, true)),
             "sample 2 is 1.00000002e+30, too wide for 8 columns");
+}
+
+TEST(RecordSamples, PackedDataIsCheckedUpToNsampBeyondTheWindow) {
+  testing::TempDir dir;
+  std::vector<std::int32_t> values = {5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+  std::string e1 = testing::encode_e1(values, 1, 4);
+  dir.write("e.w", "xy" + e1);
+  dir.write("c.txt", "1 2 3 4 x");
+  SampleSource e1_source{dir.file("e.w"), false, 2, 10, Datatype::e1};
+  EXPECT_EQ(std::get<Values>(read(e1_source, 3, 2)), (Values{7, 8}));
+  e1_source.nsamp = 11;
+  EXPECT_EQ(std::get<std::string>(read(e1_source, 1, 2)), "e1 block at byte " +
+                                                              std::to_string(2 + e1.size()) +
+                                                              ": data ends after 10 of 11 "
+                                                              "samples");
+  SampleSource c0_source{dir.file("c.txt"), false, 0, 5, Datatype::c0};
+  EXPECT_EQ(std::get<std::string>(read(c0_source, 1, 1)),
+            "c0 text at byte 8: \"x\" is no 32-bit integer");
+  c0_source.nsamp = 0;
+  EXPECT_EQ(std::get<std::string>(read(c0_source, 1, 1)), "nsamp must be given for c0");
 }
 
 }  // namespace
