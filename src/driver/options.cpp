@@ -31,7 +31,8 @@ std::int32_t option_value(const std::string& option, std::int32_t current) {
 }
 
 bool is_option_letter(char letter) {
-  return std::string_view("JjLlIiOoRrFfQq").find(letter) != std::string_view::npos;
+  return kOptionLetters.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) !=
+         std::string_view::npos;
 }
 
 }  // namespace

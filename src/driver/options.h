@@ -3,11 +3,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gse/window.h"
 
 namespace wavconv::driver {
+
+// The letters of the "/" options, in upper case (either case is read).
+inline constexpr std::string_view kOptionLetters = "JLIORFQ";
 
 // What the command line asks for.
 enum class Action {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace wavconv::driver {
 namespace {
 
@@ -68,6 +70,17 @@ TEST(Options, NamesAndDirectoriesTakenWhole) {
   EXPECT_EQ(s.dirin, "in/dir/");
   EXPECT_EQ(s.dirout, long_name);
   EXPECT_FALSE(parse_options({"h"}).OutFile.has_value());
+}
+
+TEST(Options, EveryOneIsInTheManualPage) {
+  std::string page = testing::read_file(WAVCONV_MAN_PAGE);
+  for (char letter : kOptionLetters) {
+    SCOPED_TRACE(letter);
+    EXPECT_NE(page.find(std::string("/") + letter), std::string::npos);
+  }
+  for (const char* request : {"\\-\\-version", "\\-\\-help", "\\-h", ".B \\-\\-\n"}) {
+    EXPECT_NE(page.find(request), std::string::npos) << request;
+  }
 }
 
 }  // namespace
