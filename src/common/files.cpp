@@ -1,14 +1,11 @@
 #include "common/files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+
+#include "common/platform.h"
 
 namespace wavconv::common {
 
@@ -34,29 +31,13 @@ bool FileHandle::close() {
   return result == 0;
 }
 
-namespace {
-
-// Opens with O_NONBLOCK so that a FIFO without a partner does not hang the run, then returns
-// the descriptor to blocking mode for the reads and writes.
-int open_nonblocking(const std::string& path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
-  int current = ::fcntl(fd, F_GETFL);
-  if (current >= 0) ::fcntl(fd, F_SETFL, current & ~O_NONBLOCK);
-  return fd;
-}
-
-}  // namespace
 
 FileHandle open_for_reading(const std::string& path) {
   if (path.empty()) {
     errno = ENOENT;
     return FileHandle();
   }
-  FileHandle file(open_nonblocking(path, O_RDONLY));
+  FileHandle file(platform::open_file(path, O_RDONLY));
   if (!file.valid()) return file;
   struct stat info;
   if (::fstat(file.get(), &info) != 0) return FileHandle();
@@ -150,41 +131,16 @@ extern "C" void remove_temporaries_and_exit(int) {
   ::_exit(1);
 }
 
-// The path with its symbolic links followed (a link to a missing file gives that file's path).
-std::string follow_links(std::string path) {
-  for (int depth = 0; depth < 40; ++depth) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
-    std::string target(4096, '\0');
-    ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
-    target.resize(static_cast<std::size_t>(length));
-    std::size_t slash = path.find_last_of('/');
-    path = target[0] == '/' || slash == std::string::npos ? target
-                                                          : path.substr(0, slash + 1) + target;
-  }
-  return path;
-}
-
-mode_t current_umask() {
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
-}
-
 }  // namespace
 
-void remove_temporary_files_on_signals() {
-  struct sigaction action {};
-  action.sa_handler = remove_temporaries_and_exit;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
-}
+void prepare_process() { platform::prepare_process(remove_temporaries_and_exit); }
 
-OutputFile::OutputFile(FileHandle file, std::string target, std::string temporary)
+OutputFile::OutputFile(FileHandle file, std::string target, std::string temporary,
+                       bool target_existed)
     : file_(std::move(file)),
       target_(std::move(target)),
       temporary_(std::move(temporary)),
+      target_existed_(target_existed),
       signal_slot_(temporary_.empty() ? -1 : take_signal_slot(temporary_)),
       buffer_(new char[kBufferSize]) {}
 
@@ -206,7 +162,7 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
     error = ENOENT;
     return Open::kFailed;
   }
-  std::string target = follow_links(path);
+  std::string target = platform::follow_links(path);
   struct stat info;
   bool exists = ::stat(target.c_str(), &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) {
@@ -214,21 +170,21 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
     return Open::kFailed;
   }
   if (exists && !S_ISREG(info.st_mode)) {
-    FileHandle handle(open_nonblocking(target, O_WRONLY));
+    FileHandle handle(platform::open_file(target, O_WRONLY));
     if (!handle.valid()) {
       error = errno;
       return Open::kFailed;
     }
-    file.reset(new OutputFile(std::move(handle), target, ""));
+    file.reset(new OutputFile(std::move(handle), target, "", true));
     return Open::kOpened;
   }
   if (exists) {
     // A file that may not be written is refused now: a rename over it would not notice.
-    FileHandle probe(open_nonblocking(target, O_WRONLY | O_CREAT, 0666));
+    FileHandle probe(platform::open_file(target, O_WRONLY | O_CREAT));
     if (!probe.valid()) {
       error = errno;
       if (error != EACCES && error != EPERM && error != EROFS) return Open::kFailed;
-      file.reset(new OutputFile(FileHandle(), target, ""));
+      file.reset(new OutputFile(FileHandle(), target, "", true));
       file->fail(error);
       return Open::kWriteFails;
     }
@@ -237,21 +193,16 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
   std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   std::string temporary =
       target.substr(0, name_start) + "." + target.substr(name_start) + ".XXXXXX.tmp";
-  // The signals that remove temporary files wait until this one is known to their handler.
-  sigset_t cleanup_signals, previous;
-  sigemptyset(&cleanup_signals);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&cleanup_signals, signal);
-  ::sigprocmask(SIG_BLOCK, &cleanup_signals, &previous);
-  FileHandle handle(::mkostemps(temporary.data(), 4, O_CLOEXEC));
-  error = handle.valid() ? 0 : errno;
-  if (handle.valid()) file.reset(new OutputFile(std::move(handle), target, temporary));
-  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+  {
+    // The signals that remove temporary files wait until this one is known to their handler.
+    platform::InterruptsHeld held;
+    FileHandle handle(platform::create_unique(temporary));
+    error = handle.valid() ? 0 : errno;
+    if (handle.valid()) file.reset(new OutputFile(std::move(handle), target, temporary, exists));
+  }
   if (!file) return Open::kFailed;
   // The new file takes the mode an ordinary creation would give, or the replaced file's.
-  ::fchmod(file->file_.get(), exists ? info.st_mode & 07777 : 0666 & ~current_umask());
-  if (exists && ::geteuid() == 0) {
-    [[maybe_unused]] int ignored = ::fchown(file->file_.get(), info.st_uid, info.st_gid);
-  }
+  platform::take_mode(file->file_.get(), exists ? &info : nullptr);
   return Open::kOpened;
 }
 
@@ -316,15 +267,9 @@ bool OutputFile::close() {
   flush();
   if (!file_.close() && ok_) fail(errno);
   if (ok_ && !temporary_.empty()) {
-    // Exchanging the names, then removing the old file under the temporary name, avoids the
-    // write-out that some file systems start on a rename over an existing file.
-    if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) ==
-        0) {
-      ::unlink(temporary_.c_str());
-    } else if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    if (!platform::replace_file(temporary_, target_, target_existed_)) {
       fail(errno);
-    }
-    if (ok_) {
+    } else {
       temporary_.clear();
       if (signal_slot_ >= 0) slot_used[signal_slot_] = 0;
     }

@@ -106,7 +106,7 @@ class OutputFile : public LineSink {
   int error() const { return error_; }
 
  private:
-  OutputFile(FileHandle file, std::string target, std::string temporary);
+  OutputFile(FileHandle file, std::string target, std::string temporary, bool target_existed);
   bool fail(int error);
   bool write_out(const char* data, std::size_t size);
   bool flush();
@@ -115,6 +115,7 @@ class OutputFile : public LineSink {
   FileHandle file_;
   std::string target_;
   std::string temporary_;  // empty when the target is written directly
+  bool target_existed_;
   int signal_slot_ = -1;   // where the temporary file is known to the signal handler
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
@@ -123,8 +124,9 @@ class OutputFile : public LineSink {
   int error_ = 0;
 };
 
-// From now on SIGINT, SIGTERM and SIGHUP remove every temporary output file and end the process
-// with status 1.
-void remove_temporary_files_on_signals();
+// Prepares the program's process: standard output and error as bytes, a write to a reader that
+// has gone dropped, and SIGINT, SIGTERM and SIGHUP removing every temporary output file before
+// ending the process with status 1.
+void prepare_process();
 
 }  // namespace wavconv::common

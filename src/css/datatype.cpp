@@ -78,7 +78,7 @@ namespace {
 
 // Byte-swaps 32-bit words in place; compiled for AVX2 too and chosen when the program starts,
 // since the portable instruction set has no byte shuffle to vectorize it with.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(_WIN32)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void swap_words(std::uint32_t* words, std::size_t count) {

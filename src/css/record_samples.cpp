@@ -1,8 +1,5 @@
 #include "css/record_samples.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -11,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "common/platform.h"
 #include "css/packed.h"
 
 namespace wavconv::css {
@@ -50,7 +48,7 @@ std::int64_t remaining_bytes(gzFile gz) {
 
 // The least and the greatest of the samples (both 0 when there are none). Compiled for AVX2 too
 // and chosen when the program starts: the portable instruction set has no 32-bit minimum.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(_WIN32)
 __attribute__((target_clones("avx2", "default")))
 #endif
 std::pair<std::int32_t, std::int32_t>
@@ -122,9 +120,8 @@ std::size_t RecordSampleFile::read_bytes(std::int64_t position, unsigned char* d
     return done;
   }
   while (done < size) {
-    ssize_t got = ::pread(file_.get(), data + done, size - done,
-                          static_cast<off_t>(position + static_cast<std::int64_t>(done)));
-    if (got < 0 && errno == EINTR) continue;
+    long long got = common::platform::read_at(file_.get(), data + done, size - done,
+                                              position + static_cast<std::int64_t>(done));
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
   }

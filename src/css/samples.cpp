@@ -1,6 +1,5 @@
 #include "css/samples.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/platform.h"
 #include "common/stop.h"
 
 namespace wavconv::css {
@@ -30,9 +30,7 @@ std::int32_t* allocate_storage(std::size_t bytes, std::size_t& alignment) {
   alignment = kHugePage;
   std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
   void* storage = ::operator new (rounded, std::align_val_t{kHugePage});
-#ifdef MADV_HUGEPAGE
-  ::madvise(storage, rounded, MADV_HUGEPAGE);
-#endif
+  common::platform::advise_huge_pages(storage, rounded);
   return static_cast<std::int32_t*>(storage);
 }
 

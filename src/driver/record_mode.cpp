@@ -1,7 +1,5 @@
 #include "driver/record_mode.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include <utility>
 
 #include "common/calendar.h"
+#include "common/platform.h"
 #include "common/stop.h"
 #include "common/text.h"
 #include "css/datatype.h"
@@ -31,12 +30,10 @@ constexpr double kNullTime = -9999999999.0;
 // (as milliseconds for a time).
 constexpr double kLargest = 9.0e15;
 
-using FileId = std::pair<dev_t, ino_t>;
+using FileId = std::pair<std::uint64_t, std::uint64_t>;
 
 std::optional<FileId> file_id(const std::string& path) {
-  struct stat info;
-  if (path.empty() || ::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return FileId{info.st_dev, info.st_ino};
+  return common::platform::file_identity(path);
 }
 
 // Where a record's samples are: the resolved path, or the same with ".gz" when only that

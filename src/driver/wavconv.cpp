@@ -1,4 +1,3 @@
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -7,9 +6,7 @@
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
-  // A reader of standard output that has gone does not end the conversion.
-  std::signal(SIGPIPE, SIG_IGN);
-  wavconv::common::remove_temporary_files_on_signals();
+  wavconv::common::prepare_process();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   wavconv::common::DescriptorSink out(1), err(2);
   wavconv::common::Console console(out, err);

@@ -1,0 +1,115 @@
+#ifndef _WIN32
+
+#include <signal.h>
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "common/platform.h"
+
+namespace wavconv::common::platform {
+
+int open_file(const std::string& path, int flags, int mode) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  // Back to blocking mode for the reads and writes.
+  int current = ::fcntl(fd, F_GETFL);
+  if (current >= 0) ::fcntl(fd, F_SETFL, current & ~O_NONBLOCK);
+  return fd;
+}
+
+std::string follow_links(std::string path) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    std::string target(4096, '\0');
+    ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
+    target.resize(static_cast<std::size_t>(length));
+    std::size_t slash = path.find_last_of('/');
+    path = target[0] == '/' || slash == std::string::npos ? target
+                                                           : path.substr(0, slash + 1) + target;
+  }
+  return path;
+}
+
+int create_unique(std::string& name) { return ::mkostemps(name.data(), 4, O_CLOEXEC); }
+
+void take_mode(int fd, const struct stat* replaced) {
+  if (!replaced) {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    return;
+  }
+  ::fchmod(fd, replaced->st_mode & 07777);
+  if (::geteuid() == 0) {
+    [[maybe_unused]] int ignored = ::fchown(fd, replaced->st_uid, replaced->st_gid);
+  }
+}
+
+bool replace_file(const std::string& temporary, const std::string& target, bool target_exists) {
+  // Exchanging the names, then removing the old file under the temporary name, avoids the
+  // write-out that some file systems start on a rename over an existing file.
+#ifdef RENAME_EXCHANGE
+  if (target_exists &&
+      ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+    ::unlink(temporary.c_str());
+    return true;
+  }
+#endif
+  return ::rename(temporary.c_str(), target.c_str()) == 0;
+}
+
+long long read_at(int fd, void* data, std::size_t size, std::int64_t offset) {
+  ssize_t got;
+  do {
+    got = ::pread(fd, data, size, static_cast<off_t>(offset));
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+void advise_huge_pages(void* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  ::madvise(data, size, MADV_HUGEPAGE);
+#endif
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> file_identity(const std::string& path) {
+  struct stat info;
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return std::pair<std::uint64_t, std::uint64_t>{info.st_dev, info.st_ino};
+}
+
+void prepare_process(void (*on_interrupt)(int)) {
+  ::signal(SIGPIPE, SIG_IGN);
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+static_assert(sizeof(sigset_t) <= 256);
+
+InterruptsHeld::InterruptsHeld() {
+  sigset_t held, previous;
+  sigemptyset(&held);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+  ::sigprocmask(SIG_BLOCK, &held, &previous);
+  std::memcpy(saved_, &previous, sizeof previous);
+}
+
+InterruptsHeld::~InterruptsHeld() {
+  sigset_t previous;
+  std::memcpy(&previous, saved_, sizeof previous);
+  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+}  // namespace wavconv::common::platform
+
+#endif

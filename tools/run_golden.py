@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Runs the whole-run golden cases (tests/golden/<case>/) with a given program, byte for byte.
+
+Usage: tools/run_golden.py [--wine] PROGRAM
+
+The same check as the test suite's golden runner, for a program the suite does not start
+itself: the Windows build under Wine, or an unpacked package. Each case's inputs are copied
+into a fresh directory; standard output, standard error, the exit status and every file the run
+writes or changes must equal the case's expected bytes. Prints one line a case and
+"N passed, N failed".
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+GOLDEN = os.path.join(ROOT, "tests", "golden")
+
+
+def snapshot(root):
+    files = {}
+    for directory, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(directory, name)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, root).replace(os.sep, "/")] = f.read()
+    return files
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def run_case(command, case):
+    golden = os.path.join(GOLDEN, case)
+    with open(os.path.join(golden, "args")) as f:
+        args = ["" if line == "<empty>" else line for line in f.read().splitlines()]
+    work = tempfile.mkdtemp(prefix="wavconv-golden-")
+    try:
+        if os.path.isdir(os.path.join(golden, "in")):
+            shutil.copytree(os.path.join(golden, "in"), work, dirs_exist_ok=True)
+        before = snapshot(work)
+        result = subprocess.run(command + args, cwd=work, capture_output=True,
+                                env=dict(os.environ, WINEDEBUG="-all"))
+        after = snapshot(work)
+        written = {n: b for n, b in after.items() if before.get(n) != b}
+        expected = snapshot(os.path.join(golden, "expect"))
+        problems = []
+        if result.stdout != read(os.path.join(golden, "stdout")):
+            problems.append("stdout %r" % result.stdout[:200])
+        if result.stderr != read(os.path.join(golden, "stderr")):
+            problems.append("stderr %r" % result.stderr[:200])
+        if "%d\n" % result.returncode != read(os.path.join(golden, "status")).decode():
+            problems.append("status %d" % result.returncode)
+        if written != expected or any(n not in after for n in before):
+            problems.append("files %s" % sorted(set(written) ^ set(expected)) or "differ")
+        return problems
+    finally:
+        shutil.rmtree(work)
+
+
+def main():
+    args = sys.argv[1:]
+    wine = "--wine" in args
+    args = [a for a in args if a != "--wine"]
+    if len(args) != 1:
+        sys.exit(__doc__)
+    command = (["wine"] if wine else []) + [os.path.abspath(args[0])]
+    if wine:
+        # The first start of Wine makes its configuration directory and says so.
+        subprocess.run(command + ["--version"], capture_output=True,
+                       env=dict(os.environ, WINEDEBUG="-all"))
+    passed = failed = 0
+    for case in sorted(os.listdir(GOLDEN)):
+        if not os.path.exists(os.path.join(GOLDEN, case, "args")):
+            continue
+        problems = run_case(command, case)
+        print("%s %s%s" % ("ok  " if not problems else "FAIL", case,
+                           "" if not problems else ": " + "; ".join(problems)))
+        passed, failed = passed + (not problems), failed + bool(problems)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
