@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Runs the whole-run golden cases (tests/golden/<case>/) with a given program, byte for byte.
 
-Usage: tools/run_golden.py [--wine] PROGRAM
+Usage: tools/run_golden.py [--wine] [--update] PROGRAM
 
 The same check as the test suite's golden runner, for a program the suite does not start
 itself: the Windows build under Wine, or an unpacked package. Each case's inputs are copied
 into a fresh directory; standard output, standard error, the exit status and every file the run
 writes or changes must equal the case's expected bytes. Prints one line a case and
-"N passed, N failed".
+"N passed, N failed". With --wine the cases of tests/golden_windows/ run too: backslash paths
+and drive letters, "<wd>" in an argument standing for the case's directory as Windows names it.
+--update rewrites their expected bytes from the run (review the diff).
 """
 import os
 import shutil
@@ -17,6 +19,7 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GOLDEN = os.path.join(ROOT, "tests", "golden")
+GOLDEN_WINDOWS = os.path.join(ROOT, "tests", "golden_windows")
 
 
 def snapshot(root):
@@ -34,11 +37,18 @@ def read(path):
         return f.read()
 
 
-def run_case(command, case):
-    golden = os.path.join(GOLDEN, case)
-    with open(os.path.join(golden, "args")) as f:
-        args = ["" if line == "<empty>" else line for line in f.read().splitlines()]
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def run_case(command, golden, update=False):
     work = tempfile.mkdtemp(prefix="wavconv-golden-")
+    windows_work = "Z:" + work.replace("/", "\\")
+    with open(os.path.join(golden, "args")) as f:
+        args = ["" if line == "<empty>" else line.replace("<wd>", windows_work)
+                for line in f.read().splitlines()]
     try:
         if os.path.isdir(os.path.join(golden, "in")):
             shutil.copytree(os.path.join(golden, "in"), work, dirs_exist_ok=True)
@@ -47,6 +57,13 @@ def run_case(command, case):
                                 env=dict(os.environ, WINEDEBUG="-all"))
         after = snapshot(work)
         written = {n: b for n, b in after.items() if before.get(n) != b}
+        if update:
+            write(os.path.join(golden, "stdout"), result.stdout)
+            write(os.path.join(golden, "stderr"), result.stderr)
+            write(os.path.join(golden, "status"), b"%d\n" % result.returncode)
+            shutil.rmtree(os.path.join(golden, "expect"), ignore_errors=True)
+            for name, data in written.items():
+                write(os.path.join(golden, "expect", name), data)
         expected = snapshot(os.path.join(golden, "expect"))
         problems = []
         if result.stdout != read(os.path.join(golden, "stdout")):
@@ -64,8 +81,8 @@ def run_case(command, case):
 
 def main():
     args = sys.argv[1:]
-    wine = "--wine" in args
-    args = [a for a in args if a != "--wine"]
+    wine, update = "--wine" in args, "--update" in args
+    args = [a for a in args if a not in ("--wine", "--update")]
     if len(args) != 1:
         sys.exit(__doc__)
     command = (["wine"] if wine else []) + [os.path.abspath(args[0])]
@@ -74,10 +91,14 @@ def main():
         subprocess.run(command + ["--version"], capture_output=True,
                        env=dict(os.environ, WINEDEBUG="-all"))
     passed = failed = 0
-    for case in sorted(os.listdir(GOLDEN)):
-        if not os.path.exists(os.path.join(GOLDEN, case, "args")):
+    cases = [os.path.join(GOLDEN, c) for c in sorted(os.listdir(GOLDEN))]
+    if wine:
+        cases += [os.path.join(GOLDEN_WINDOWS, c) for c in sorted(os.listdir(GOLDEN_WINDOWS))]
+    for golden in cases:
+        if not os.path.exists(os.path.join(golden, "args")):
             continue
-        problems = run_case(command, case)
+        case = os.path.basename(golden)
+        problems = run_case(command, golden, update and golden.startswith(GOLDEN_WINDOWS))
         print("%s %s%s" % ("ok  " if not problems else "FAIL", case,
                            "" if not problems else ": " + "; ".join(problems)))
         passed, failed = passed + (not problems), failed + bool(problems)

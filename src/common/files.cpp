@@ -31,7 +31,6 @@ bool FileHandle::close() {
   return result == 0;
 }
 
-
 FileHandle open_for_reading(const std::string& path) {
   if (path.empty()) {
     errno = ENOENT;
@@ -189,7 +188,7 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
       return Open::kWriteFails;
     }
   }
-  std::size_t slash = target.find_last_of('/');
+  std::size_t slash = target.find_last_of("/\\");
   std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   std::string temporary =
       target.substr(0, name_start) + "." + target.substr(name_start) + ".XXXXXX.tmp";

@@ -116,7 +116,7 @@ class OutputFile : public LineSink {
   std::string target_;
   std::string temporary_;  // empty when the target is written directly
   bool target_existed_;
-  int signal_slot_ = -1;   // where the temporary file is known to the signal handler
+  int signal_slot_ = -1;  // where the temporary file is known to the signal handler
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
   std::size_t reserved_ = 0;

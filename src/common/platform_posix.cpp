@@ -33,7 +33,7 @@ std::string follow_links(std::string path) {
     target.resize(static_cast<std::size_t>(length));
     std::size_t slash = path.find_last_of('/');
     path = target[0] == '/' || slash == std::string::npos ? target
-                                                           : path.substr(0, slash + 1) + target;
+                                                          : path.substr(0, slash + 1) + target;
   }
   return path;
 }

@@ -62,16 +62,16 @@ long long read_at(int fd, void* data, std::size_t size, std::int64_t offset) {
 void advise_huge_pages(void*, std::size_t) {}
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> file_identity(const std::string& path) {
-  HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file =
+      ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info;
   bool ok = ::GetFileInformationByHandle(file, &info);
   ::CloseHandle(file);
   if (!ok) return std::nullopt;
   return std::pair<std::uint64_t, std::uint64_t>{
-      info.dwVolumeSerialNumber,
-      (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+      info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
 void prepare_process(void (*on_interrupt)(int)) {

@@ -1,6 +1,5 @@
 #include "css/record_samples.h"
 
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -141,9 +140,8 @@ std::variant<Samples, Refusal> RecordSampleFile::read_packed(std::int64_t first,
     return read_bytes(source_.foff + position, out, size);
   };
   std::int32_t* out = samples.values.get();
-  std::optional<DecodeFault> fault = source_.type == Datatype::e1
-                                         ? decode_e1(reader, nsamp_, out)
-                                         : decode_c0(reader, nsamp_, out);
+  std::optional<DecodeFault> fault = source_.type == Datatype::e1 ? decode_e1(reader, nsamp_, out)
+                                                                  : decode_c0(reader, nsamp_, out);
   if (fault) {
     const char* where = source_.type == Datatype::e1 ? " block at byte " : " text at byte ";
     return Refusal{code(source_.type) + where + std::to_string(source_.foff + fault->offset) +
