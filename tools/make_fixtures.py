@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the inputs of the whole-run golden cases and of the bundled example.
 
-The expected outputs are produced by the program (WAVCONV_UPDATE_GOLDEN=1) and reviewed.
+The expected outputs are produced by the program (tools/run_golden.py --update) and reviewed.
 """
 import gzip
 import math

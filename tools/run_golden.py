@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the whole-run golden cases (tests/golden/<case>/) with a given program, byte for byte.
 
-Usage: tools/run_golden.py [--wine] [--update] PROGRAM
+Usage: tools/run_golden.py [--wine] [--update] [--case NAME] PROGRAM
 
 The same check as the test suite's golden runner, for a program the suite does not start
 itself: the Windows build under Wine, or an unpacked package. Each case's inputs are copied
@@ -9,7 +9,8 @@ into a fresh directory; standard output, standard error, the exit status and eve
 writes or changes must equal the case's expected bytes. Prints one line a case and
 "N passed, N failed". With --wine the cases of tests/golden_windows/ run too: backslash paths
 and drive letters, "<wd>" in an argument standing for the case's directory as Windows names it.
---update rewrites their expected bytes from the run (review the diff).
+--update rewrites the expected bytes of the cases run from what the run gives (review the
+diff); --case runs one case. The test suite runs each case of tests/golden/ this way.
 """
 import os
 import shutil
@@ -83,6 +84,11 @@ def main():
     args = sys.argv[1:]
     wine, update = "--wine" in args, "--update" in args
     args = [a for a in args if a not in ("--wine", "--update")]
+    only = None
+    if "--case" in args:
+        i = args.index("--case")
+        only = args[i + 1]
+        del args[i:i + 2]
     if len(args) != 1:
         sys.exit(__doc__)
     command = (["wine"] if wine else []) + [os.path.abspath(args[0])]
@@ -98,12 +104,14 @@ def main():
         if not os.path.exists(os.path.join(golden, "args")):
             continue
         case = os.path.basename(golden)
-        problems = run_case(command, golden, update and golden.startswith(GOLDEN_WINDOWS))
+        if only and case != only:
+            continue
+        problems = run_case(command, golden, update)
         print("%s %s%s" % ("ok  " if not problems else "FAIL", case,
                            "" if not problems else ": " + "; ".join(problems)))
         passed, failed = passed + (not problems), failed + bool(problems)
     print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return 1 if failed or passed == 0 else 0
 
 
 if __name__ == "__main__":
