@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/stop.h"
 
 namespace wavconv::common {
@@ -27,14 +29,10 @@ TEST(Calendar, RoundsHalvesAwayFromZeroAndSplitsTheDate) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.time);
     Calendar cal = to_calendar(nearest_integer(c.time, "time"));
-    EXPECT_EQ(cal.year, c.year);
-    EXPECT_EQ(cal.month, c.month);
-    EXPECT_EQ(cal.day, c.day);
-    EXPECT_EQ(cal.hour, c.hour);
-    EXPECT_EQ(cal.minute, c.minute);
-    EXPECT_EQ(cal.second, c.second);
-    EXPECT_EQ(cal.day_of_year, c.day_of_year);
-    EXPECT_EQ(cal.millisecond, 0);
+    EXPECT_EQ(
+        std::tie(cal.year, cal.month, cal.day, cal.hour, cal.minute, cal.second, cal.day_of_year,
+                 cal.millisecond),
+        std::make_tuple(c.year, c.month, c.day, c.hour, c.minute, c.second, c.day_of_year, 0));
   }
 }
 

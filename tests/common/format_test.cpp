@@ -42,12 +42,6 @@ TEST(IntegerEdit, RightJustifiedOrAsterisks) {
   EXPECT_EQ(edit_integer(0, 3), "  0");
 }
 
-TEST(TextEdit, CutOnTheRightOrBlanksOnTheLeft) {
-  EXPECT_EQ(edit_text("abcdef", 3), "abc");
-  EXPECT_EQ(edit_text("ab", 4), "  ab");
-  EXPECT_EQ(edit_text("ab", 0), "ab");
-}
-
 TEST(FormatParse, RejectsMalformedStrings) {
   for (const char* text : {"", "10i8", "(i)", "(f7)", "(q3)", "(i8", "(i8,)"}) {
     SCOPED_TRACE(text);

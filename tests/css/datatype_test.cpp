@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace wavconv::css {
@@ -58,16 +59,17 @@ TEST(Datatype, NarrowSamplesDecodeInPlaceFrontToBack) {
 }
 
 TEST(Datatype, FloatsInTheirByteOrder) {
-  const unsigned char big4[] = {0x40, 0x49, 0x0f, 0xdb};  // 3.1415927f
-  const unsigned char little4[] = {0xdb, 0x0f, 0x49, 0x40};
+  const unsigned char big4[] = {0x40, 0x49, 0x0f, 0xdb}, little4[] = {0xdb, 0x0f, 0x49, 0x40};
   const unsigned char big8[] = {0xc0, 0x5e, 0xdd, 0x2f, 0x1a, 0x9f, 0xbe, 0x77};  // -123.456
   const unsigned char little8[] = {0x77, 0xbe, 0x9f, 0x1a, 0x2f, 0xdd, 0x5e, 0xc0};
-  EXPECT_FLOAT_EQ(decode_float(Datatype::t4, big4, 0), 3.1415927f);
-  EXPECT_FLOAT_EQ(decode_float(Datatype::f4, little4, 0), 3.1415927f);
-  EXPECT_FLOAT_EQ(decode_float(Datatype::u4, little4, 0), 3.1415927f);
-  EXPECT_DOUBLE_EQ(decode_float(Datatype::t8, big8, 0), -123.456);
-  EXPECT_DOUBLE_EQ(decode_float(Datatype::f8, little8, 0), -123.456);
-  EXPECT_DOUBLE_EQ(decode_float(Datatype::u8, little8, 0), -123.456);
+  for (auto [type, bytes, value] : {std::tuple{Datatype::t4, big4, double{3.1415927f}},
+                                    {Datatype::f4, little4, double{3.1415927f}},
+                                    {Datatype::u4, little4, double{3.1415927f}},
+                                    {Datatype::t8, big8, -123.456},
+                                    {Datatype::f8, little8, -123.456},
+                                    {Datatype::u8, little8, -123.456}}) {
+    EXPECT_EQ(decode_float(type, bytes, 0), value) << static_cast<int>(type);
+  }
   const unsigned char nan4[] = {0x7f, 0xc0, 0x00, 0x00};
   EXPECT_TRUE(std::isnan(decode_float(Datatype::t4, nan4, 0)));
 }

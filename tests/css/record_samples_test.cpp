@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <bit>
 #include <cmath>
-#include <cstring>
 
 #include "e1_encoder.h"
 #include "test_support.h"
@@ -14,11 +14,7 @@ namespace {
 
 std::string big_endian_floats(const std::vector<float>& values) {
   std::string bytes;
-  for (float v : values) {
-    std::uint32_t u;
-    std::memcpy(&u, &v, 4);
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>(u >> shift));
-  }
+  for (float v : values) testing::put_big(bytes, std::bit_cast<std::uint32_t>(v), 4);
   return bytes;
 }
 

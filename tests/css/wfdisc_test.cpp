@@ -1,7 +1,6 @@
 #include "css/wfdisc.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -19,19 +18,13 @@ using testing::TempDir;
 TEST(WfdiscRead, ReadsTheFirstRecordOfSeveral) {
   TempDir dir;
   int error = 0;
-  Header h;
-  h.samprate = 40.0;
   Header second;
   second.sta = "XYZ";
-  dir.write("h.wfdisc", h.line() + "\n" + second.line() + "\n" + second.line() + "\n");
+  dir.write("h.wfdisc", Header().line() + "\n" + second.line() + "\n");
   Wfdisc record;
   ASSERT_EQ(read_wfdisc(dir.file("h.wfdisc"), record, error), HeaderError::kNone);
   EXPECT_EQ(record.sta, "ABC   ");
-  EXPECT_EQ(record.chan, "BHZ     ");
-  EXPECT_DOUBLE_EQ(record.time, 981947229.0);
   EXPECT_EQ(record.jdate, 2001043);
-  EXPECT_FLOAT_EQ(record.samprate, 40.0f);
-  EXPECT_EQ(record.dfile, std::string("abc.w") + std::string(27, ' '));
   EXPECT_EQ(record.lddate, "2001/02/12       ");
 }
 

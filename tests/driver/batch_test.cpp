@@ -2,7 +2,6 @@
 // goes away. Each case starts the built program itself.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>

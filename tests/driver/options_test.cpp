@@ -12,19 +12,16 @@ TEST(Options, RequestsAndWhatTheyTakePrecedenceOver) {
     std::vector<std::string> args;
     Action action;
   } cases[] = {
-      {{}, Action::kShowUsage},
-      {{"?"}, Action::kShowUsage},
-      {{"?abc", "x"}, Action::kShowUsage},
-      {{"x", "/J5", "-h"}, Action::kShowUsage},
+      // clang-format off
+      {{}, Action::kShowUsage},                 {{"?"}, Action::kShowUsage},
+      {{"?abc", "x"}, Action::kShowUsage},      {{"x", "/J5", "-h"}, Action::kShowUsage},
       {{"-o", "x", "--help", "--version"}, Action::kShowUsage},
       {{"-o", "--version", "/Jx"}, Action::kShowVersion},
-      {{"/J10"}, Action::kShowUsageFailed},
-      {{"/", "/I"}, Action::kShowUsageFailed},
-      {{"--"}, Action::kShowUsageFailed},
-      {{"x", "-o", "y"}, Action::kUnknownOption},
-      {{"-", "x?"}, Action::kConvert},
+      {{"/J10"}, Action::kShowUsageFailed},     {{"/", "/I"}, Action::kShowUsageFailed},
+      {{"--"}, Action::kShowUsageFailed},       {{"x", "-o", "y"}, Action::kUnknownOption},
+      {{"-", "x?"}, Action::kConvert},          {{"x", "--", "--"}, Action::kConvert},
       {{"--", "-h", "?x", "/abs/x"}, Action::kConvert},
-      {{"x", "--", "--"}, Action::kConvert},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "none" : c.args[0]);

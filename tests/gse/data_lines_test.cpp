@@ -6,26 +6,10 @@
 #include <random>
 
 #include "common/format.h"
+#include "test_support.h"
 
 namespace wavconv::gse {
 namespace {
-
-struct StringSink : common::LineSink {
-  std::string text;
-  bool put_line(std::string_view line) override { return put_lines(std::string(line) + "\r\n"); }
-  bool put_lines(std::string_view lines) override {
-    text += lines;
-    return true;
-  }
-};
-
-std::vector<Kernel> kernels_here() {
-  std::vector<Kernel> kernels;
-  for (Kernel k : {Kernel::kScalar, Kernel::kAvx2}) {
-    if (kernel_available(k)) kernels.push_back(k);
-  }
-  return kernels;
-}
 
 // The lines of `values` by the general "(10i8)" editing, their checksum by the definition,
 // and the count of asterisk fields.
@@ -54,9 +38,10 @@ Expected general(const std::vector<std::int32_t>& values) {
 // Each kernel gives the general editing's bytes, checksum and asterisk count.
 void expect_general(const std::vector<std::int32_t>& values) {
   Expected expected = general(values);
-  for (Kernel kernel : kernels_here()) {
+  for (Kernel kernel : {Kernel::kScalar, Kernel::kAvx2}) {
+    if (!kernel_available(kernel)) continue;
     SCOPED_TRACE(kernel == Kernel::kAvx2 ? "avx2" : "scalar");
-    StringSink sink;
+    testing::StringLineSink sink;
     Checksum checksum;
     std::int64_t too_wide = 0;
     ASSERT_TRUE(write_data_lines(values, sink, checksum, too_wide, kernel));

@@ -7,7 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
+
 namespace wavconv::testing {
+
+// Lines kept in memory; with `fail_after` of 0 or more, writes fail after that many pieces.
+struct StringLineSink : common::LineSink {
+  std::string text;
+  int fail_after = -1;
+  bool put_line(std::string_view line) override { return put_lines(std::string(line) + "\r\n"); }
+  bool put_lines(std::string_view lines) override {
+    if (fail_after == 0) return false;
+    if (fail_after > 0) --fail_after;
+    text += lines;
+    return true;
+  }
+};
 
 // A fresh directory under the system's temporary directory, removed with its contents.
 class TempDir {
