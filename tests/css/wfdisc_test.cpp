@@ -37,33 +37,39 @@ TEST(WfdiscRead, CrBeforeLfEndsTheLineNotTheName) {
   EXPECT_EQ(b.dfile, "abc" + std::string(29, ' '));
 }
 
-TEST(SamplePath, FromDirAndDfile) {
+// The sample path of the default run (no separator inserted, a dir beginning with "-" or "."
+// meaning none) and of record mode (a relative dir below the header's directory, joined with
+// "/"), for the same fields.
+TEST(SamplePath, DefaultRunAndRecordMode) {
   struct Case {
-    const char* header;
-    const char* dir;
-    const char* dfile;
-    const char* expected;
+    const char *header, *dir, *dfile, *run, *record;
   } cases[] = {
-      {"d:\\css\\x.wfdisc", "-", "x.w", "d:\\css\\x.w"},
-      {"d:\\css\\x.wfdisc", ".", "x.w", "d:\\css\\x.w"},
-      {"x.wfdisc", "-", "x.w", "x.w"},
-      {"css/x.wfdisc", "-", "x.w", "css/x.w"},
-      {"css/x.wfdisc", "..\\wave\\", "x.w", "css/x.w"},
-      {"x.wfdisc", "d:\\wave\\", "x.w", "d:\\wave\\x.w"},
-      {"x.wfdisc", "d:\\wave", "x.w", "d:\\wavex.w"},
-      {"x.wfdisc", "data/", "my file.w", "data/my"},
-      {"in/x.wfdisc", "", "", "in/"},
-      {"x.wfdisc", "a;b|$(c)&`d`/", "e.w", "a;b|$(c)&`d`/e.w"},
-      {"in/x.wfdisc", "@in/", "x.w", "x.w"},  // "@": a NUL, which is no blank but ends `dir`
+      // clang-format off
+      {"d:\\css\\x.wfdisc", "-", "x.w", "d:\\css\\x.w", "d:\\css\\x.w"},
+      {"d:\\css\\x.wfdisc", ".", "x.w", "d:\\css\\x.w", "d:\\css\\x.w"},
+      {"x.wfdisc", "-", "x.w", "x.w", "x.w"},
+      {"css/x.wfdisc", "", "x.w", "css/x.w", "css/x.w"},
+      {"css/x.wfdisc", "..\\wave\\", "x.w", "css/x.w", "css/..\\wave\\x.w"},
+      {"css/x.wfdisc", "./wfbeams", "x.w", "css/x.w", "css/./wfbeams/x.w"},
+      {"x.wfdisc", "d:\\wave\\", "x.w", "d:\\wave\\x.w", "d:\\wave\\x.w"},
+      {"x.wfdisc", "d:\\wave", "x.w", "d:\\wavex.w", "d:\\wave/x.w"},
+      {"css/x.wfdisc", "/data/wf", "x.w", "/data/wfx.w", "/data/wf/x.w"},
+      {"css/x.wfdisc", "/data/wf", "/abs/x.w", "/data/wf/abs/x.w", "/abs/x.w"},
+      {"x.wfdisc", "data/", "my file.w", "data/my", "data/my"},
+      {"in/x.wfdisc", "", "", "in/", "in/"},
+      {"x.wfdisc", "a;b|$(c)&`d`/", "e.w", "a;b|$(c)&`d`/e.w", "a;b|$(c)&`d`/e.w"},
+      {"in/x.wfdisc", "@in/", "x.w", "x.w", "in/x.w"},  // "@": a NUL, no blank but the end of dir
+      // clang-format on
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
+    SCOPED_TRACE(std::string(c.dir) + " " + c.dfile);
     Wfdisc record;
     std::string dir = c.dir;
     if (!dir.empty() && dir[0] == '@') dir[0] = '\0';
     record.dir = dir + std::string(64 - dir.size(), ' ');
     record.dfile = std::string(c.dfile) + std::string(32 - std::strlen(c.dfile), ' ');
-    EXPECT_EQ(sample_path(c.header, record), c.expected);
+    EXPECT_EQ(sample_path(c.header, record), c.run);
+    EXPECT_EQ(record_sample_path(c.header, record), c.record);
   }
 }
 
@@ -100,32 +106,6 @@ TEST(RecordRead, LinesOfBlanksAreNoRecords) {
   EXPECT_EQ(seen, "a1b2c3");
   EXPECT_FALSE(WfdiscRecords::open(dir.file("none"), error).has_value());
   EXPECT_EQ(error, ENOENT);
-}
-
-TEST(RecordSamplePath, DirRelativeToTheHeaderUnlessAbsolute) {
-  struct Case {
-    const char* header;
-    const char* dir;
-    const char* dfile;
-    const char* expected;
-  } cases[] = {
-      {"css/x.wfdisc", "-", "x.w", "css/x.w"},
-      {"css/x.wfdisc", ".", "x.w", "css/x.w"},
-      {"css/x.wfdisc", "", "x.w", "css/x.w"},
-      {"css/x.wfdisc", "./wfbeams", "x.w", "css/./wfbeams/x.w"},
-      {"css/x.wfdisc", "../2008/112/", "x.w", "css/../2008/112/x.w"},
-      {"css/x.wfdisc", "/data/wf", "x.w", "/data/wf/x.w"},
-      {"css/x.wfdisc", "/data/wf", "/abs/x.w", "/abs/x.w"},
-      {"x.wfdisc", "wf\\", "x.w", "wf\\x.w"},
-      {"x.wfdisc", "-", "x.w", "x.w"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    Wfdisc record;
-    record.dir = std::string(c.dir) + std::string(64 - std::strlen(c.dir), ' ');
-    record.dfile = std::string(c.dfile) + std::string(32 - std::strlen(c.dfile), ' ');
-    EXPECT_EQ(record_sample_path(c.header, record), c.expected);
-  }
 }
 
 TEST(SampleLoad, FileShorterThanItsSizeIsFatal) {
