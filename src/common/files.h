@@ -78,7 +78,7 @@ class LineSink {
 // new temporary file beside it (".<name>.XXXXXX.tmp") that takes the target's name, and an
 // existing target's permission bits, only when close() succeeds; on any failure the target stays
 // as it was and the temporary file is removed. A target that is not a regular file (a device, a
-// FIFO) is written directly. A symbolic link is followed, and stays a link.
+// FIFO) is written directly. On POSIX systems a symbolic link is followed, and stays a link.
 class OutputFile : public LineSink {
  public:
   enum class Open { kOpened, kWriteFails, kFailed };
