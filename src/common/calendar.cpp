@@ -45,4 +45,11 @@ Calendar to_calendar(std::int64_t seconds) {
   return c;
 }
 
+Calendar to_calendar_milliseconds(std::int64_t milliseconds) {
+  std::int64_t seconds = milliseconds / 1000 - (milliseconds % 1000 < 0 ? 1 : 0);
+  Calendar c = to_calendar(seconds);
+  c.millisecond = static_cast<int>(milliseconds - seconds * 1000);
+  return c;
+}
+
 }  // namespace wavconv::common

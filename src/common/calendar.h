@@ -23,4 +23,7 @@ std::int64_t nearest_integer(double value, const char* what);
 // Seconds since 1970-01-01 00:00:00 as calendar fields.
 Calendar to_calendar(std::int64_t seconds);
 
+// Milliseconds since 1970-01-01 00:00:00 as calendar fields, the millisecond included.
+Calendar to_calendar_milliseconds(std::int64_t milliseconds);
+
 }  // namespace wavconv::common

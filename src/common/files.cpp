@@ -149,6 +149,10 @@ void OutputFile::remove_temporary() {
   if (temporary_.empty()) return;
   file_.close();
   ::unlink(temporary_.c_str());
+  forget_temporary();
+}
+
+void OutputFile::forget_temporary() {
   temporary_.clear();
   if (signal_slot_ >= 0) slot_used[signal_slot_] = 0;
 }
@@ -269,8 +273,7 @@ bool OutputFile::close() {
     if (!platform::replace_file(temporary_, target_, target_existed_)) {
       fail(errno);
     } else {
-      temporary_.clear();
-      if (signal_slot_ >= 0) slot_used[signal_slot_] = 0;
+      forget_temporary();
     }
   }
   remove_temporary();

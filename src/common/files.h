@@ -111,6 +111,8 @@ class OutputFile : public LineSink {
   bool write_out(const char* data, std::size_t size);
   bool flush();
   void remove_temporary();
+  // The temporary file is no longer ours to remove (put in place, or removed).
+  void forget_temporary();
 
   FileHandle file_;
   std::string target_;

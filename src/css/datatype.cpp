@@ -34,11 +34,14 @@ inline std::uint64_t unsigned_value(const unsigned char* p, std::size_t n, bool 
 
 }  // namespace
 
+std::string datatype_code(std::string_view field) {
+  std::string code(field);
+  std::erase(code, ' ');
+  return code;
+}
+
 std::optional<Datatype> datatype_from_code(std::string_view code) {
-  std::string compact;
-  for (char c : code) {
-    if (c != ' ') compact.push_back(c);
-  }
+  const std::string compact = datatype_code(code);
   for (const Code& entry : kCodes) {
     if (entry.code == compact) return entry.type;
   }

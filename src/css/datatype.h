@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace wavconv::css {
@@ -11,6 +12,9 @@ namespace wavconv::css {
 // 4, 3, 2 or 1 bytes; t = big-endian and f, u = little-endian IEEE floats of 4 or 8 bytes;
 // g2 NORESS gain-ranged 2-byte samples; e1 block-compressed integers; c0 ASCII integers.
 enum class Datatype { s4, s3, s2, s1, i4, i3, i2, i1, t4, t8, f4, f8, u4, u8, g2, e1, c0 };
+
+// A record's datatype field with its blanks removed, as it is compared and shown.
+std::string datatype_code(std::string_view field);
 
 // The datatype of a record's code (blanks removed, case kept); nothing for any other code.
 std::optional<Datatype> datatype_from_code(std::string_view code);

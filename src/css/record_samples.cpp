@@ -22,10 +22,6 @@ std::string number_text(double value) {
   return text;
 }
 
-std::string code(Datatype type) {
-  return type == Datatype::e1 ? "e1" : type == Datatype::c0 ? "c0" : "the datatype";
-}
-
 Refusal system_refusal(const std::string& path, int error, const char* what) {
   return {"sample file " + path + " " + what + ": " + std::strerror(error), error, path};
 }
@@ -64,10 +60,13 @@ extremes(const std::int32_t* values, std::size_t count) {
 
 std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSource& source) {
   common::FileHandle file = common::open_for_reading(source.path);
+  if (!file.valid()) return system_refusal(source.path, errno, "cannot be opened");
+  const std::string code = datatype_code(source.datatype);
+  std::optional<Datatype> type = datatype_from_code(code);
+  if (!type) return Refusal{"datatype " + code + " is not supported"};
   struct stat info;
-  if (!file.valid() || ::fstat(file.get(), &info) != 0) {
+  if (::fstat(file.get(), &info) != 0)
     return system_refusal(source.path, errno, "cannot be opened");
-  }
   if (!S_ISREG(info.st_mode)) return Refusal{"sample file " + source.path + " is no regular file"};
   std::int64_t size = info.st_size;
   std::unique_ptr<gzFile_s, GzClose> gz;
@@ -80,15 +79,15 @@ std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSourc
       return Refusal{"sample file " + source.path + " holds damaged gzip data"};
     }
   }
-  const auto w = static_cast<std::int64_t>(width(source.type));
+  const auto w = static_cast<std::int64_t>(width(*type));
   if (w == 0) {
     // Packed samples: their count cannot be known from the data's size.
-    if (source.nsamp <= 0) return Refusal{"nsamp must be given for " + code(source.type)};
+    if (source.nsamp <= 0) return Refusal{"nsamp must be given for " + code};
     if (size < source.foff) {
       return Refusal{"sample file " + source.path + " holds " + std::to_string(size) +
                      " bytes, fewer than foff = " + std::to_string(source.foff)};
     }
-    RecordSampleFile opened(source, std::move(file), std::move(gz));
+    RecordSampleFile opened(source, *type, std::move(file), std::move(gz));
     opened.nsamp_ = source.nsamp;
     return opened;
   }
@@ -100,7 +99,7 @@ std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSourc
                    " bytes, fewer than foff + nsamp x " + std::to_string(w) + " = " +
                    (fits ? std::to_string(needed) : "more")};
   }
-  RecordSampleFile opened(source, std::move(file), std::move(gz));
+  RecordSampleFile opened(source, *type, std::move(file), std::move(gz));
   opened.nsamp_ = source.nsamp > 0 ? source.nsamp : (size - source.foff) / w;
   return opened;
 }
@@ -140,12 +139,12 @@ std::variant<Samples, Refusal> RecordSampleFile::read_packed(std::int64_t first,
     return read_bytes(source_.foff + position, out, size);
   };
   std::int32_t* out = samples.values.get();
-  std::optional<DecodeFault> fault = source_.type == Datatype::e1 ? decode_e1(reader, nsamp_, out)
-                                                                  : decode_c0(reader, nsamp_, out);
+  std::optional<DecodeFault> fault =
+      type_ == Datatype::e1 ? decode_e1(reader, nsamp_, out) : decode_c0(reader, nsamp_, out);
   if (fault) {
-    const char* where = source_.type == Datatype::e1 ? " block at byte " : " text at byte ";
-    return Refusal{code(source_.type) + where + std::to_string(source_.foff + fault->offset) +
-                   ": " + fault->fault};
+    const char* where = type_ == Datatype::e1 ? " block at byte " : " text at byte ";
+    return Refusal{datatype_code(source_.datatype) + where +
+                   std::to_string(source_.foff + fault->offset) + ": " + fault->fault};
   }
   std::copy(out + (first - 1), out + (first - 1 + count), out);
   for (std::int64_t i = 0; i < count; ++i) {
@@ -159,7 +158,7 @@ std::variant<Samples, Refusal> RecordSampleFile::read_packed(std::int64_t first,
 
 std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::int64_t count,
                                                       bool round, Rounding& rounding) {
-  const std::size_t w = width(source_.type);
+  const std::size_t w = width(type_);
   if (w == 0) return read_packed(first, count);
   const std::size_t n = static_cast<std::size_t>(count);
   // The raw bytes go to the end of the storage, so that decoding front to back into 32-bit
@@ -180,8 +179,8 @@ std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::i
     return Refusal{"sample " + std::to_string(first + static_cast<std::int64_t>(i)) + " is " +
                    number_text(v) + ", too wide for 8 columns"};
   };
-  if (!is_float(source_.type)) {
-    decode_integers(source_.type, raw, n, out);
+  if (!is_float(type_)) {
+    decode_integers(type_, raw, n, out);
     // The extremes first, the offending sample only when there is one.
     auto [low, high] = extremes(out, n);
     if (low < kLowest || high > kHighest) {
@@ -192,7 +191,7 @@ std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::i
     return samples;
   }
   for (std::size_t i = 0; i < n; ++i) {
-    double v = decode_float(source_.type, raw, i);
+    double v = decode_float(type_, raw, i);
     std::string number = std::to_string(first + static_cast<std::int64_t>(i));
     if (!std::isfinite(v)) return Refusal{"sample " + number + " is not a finite number"};
     double whole = std::round(v);

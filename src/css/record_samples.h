@@ -19,7 +19,7 @@ struct SampleSource {
   bool gzip = false;
   std::int64_t foff = 0;   // bytes of the (uncompressed) data before the first sample
   std::int64_t nsamp = 0;  // 0 or less: every whole sample after foff
-  Datatype type = Datatype::i4;
+  std::string datatype;    // the record's field, as read
 };
 
 // Why a record is not converted; `system_error` is the system's reason for a failed call on
@@ -41,8 +41,8 @@ struct Rounding {
 // The samples of one record, opened and measured, read on demand.
 class RecordSampleFile {
  public:
-  // A refusal when the file cannot be opened, its gzip data is damaged, or it holds fewer than
-  // foff + nsamp x width bytes.
+  // A refusal, in this order, when the file cannot be opened, its datatype is not one that is
+  // read, its gzip data is damaged, or it holds fewer than foff + nsamp x width bytes.
   static std::variant<RecordSampleFile, Refusal> open(const SampleSource& source);
 
   // The record's sample count: nsamp, or the whole samples after foff.
@@ -58,9 +58,9 @@ class RecordSampleFile {
     void operator()(gzFile file) const { gzclose(file); }
   };
 
-  RecordSampleFile(const SampleSource& source, common::FileHandle file,
+  RecordSampleFile(const SampleSource& source, Datatype type, common::FileHandle file,
                    std::unique_ptr<gzFile_s, GzClose> gz)
-      : source_(source), file_(std::move(file)), gz_(std::move(gz)) {}
+      : source_(source), type_(type), file_(std::move(file)), gz_(std::move(gz)) {}
   // Reads up to `size` bytes from byte `position` of the data; the count read, less only at its
   // end.
   std::size_t read_bytes(std::int64_t position, unsigned char* data, std::size_t size);
@@ -68,6 +68,7 @@ class RecordSampleFile {
   std::variant<Samples, Refusal> read_packed(std::int64_t first, std::int64_t count);
 
   SampleSource source_;
+  Datatype type_;
   common::FileHandle file_;  // a plain file
   std::unique_ptr<gzFile_s, GzClose> gz_;
   std::int64_t nsamp_ = 0;

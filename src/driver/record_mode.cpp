@@ -1,9 +1,7 @@
 #include "driver/record_mode.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <set>
@@ -50,6 +48,7 @@ css::SampleSource locate(const std::string& header_path, const css::Wfdisc& reco
       source.path.size() >= 3 && source.path.compare(source.path.size() - 3, 3, ".gz") == 0;
   source.foff = record.foff;
   source.nsamp = record.nsamp;
+  source.datatype = record.datatype;
   return source;
 }
 
@@ -130,20 +129,6 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
   if (f.foff < 0) return css::Refusal{"foff is negative"};
   std::string_view dfile = common::cut_at_blank(f.dfile);
   if (dfile.empty() || dfile == "-") return css::Refusal{"no dfile"};
-  std::optional<css::Datatype> type = css::datatype_from_code(f.datatype);
-  if (!type) {
-    common::FileHandle probe = common::open_for_reading(record.source.path);
-    if (!probe.valid()) {
-      int error = errno;
-      return css::Refusal{
-          "sample file " + record.source.path + " cannot be opened: " + std::strerror(error), error,
-          record.source.path};
-    }
-    std::string code = f.datatype;
-    std::erase(code, ' ');
-    return css::Refusal{"datatype " + code + " is not supported"};
-  }
-  record.source.type = *type;
   auto opened = css::RecordSampleFile::open(record.source);
   if (auto* refusal = std::get_if<css::Refusal>(&opened)) return std::move(*refusal);
   auto& file = std::get<css::RecordSampleFile>(opened);
@@ -197,9 +182,6 @@ std::optional<css::Refusal> RecordRun::convert(Record& record) {
   css::Rounding rounding;
   auto loaded = samples_of(record, rounding);
   if (auto* refusal = std::get_if<css::Refusal>(&loaded)) return std::move(*refusal);
-  if (!output_path_.empty() && same_file(output_path_, record.source.path)) {
-    common::stop(kOpenOutputFailed, common::kFailure);
-  }
   if (settings_.query) return std::nullopt;
   auto& [samples, window] = std::get<std::pair<css::Samples, gse::Window>>(loaded);
   if (auto refusal = write(record, window, samples)) return refusal;
@@ -223,17 +205,15 @@ void RecordRun::query_line(const Record& record, const std::optional<css::Refusa
   const css::Wfdisc& f = record.fields;
   char time[64] = "-";
   if (std::fabs(f.time) < kLargest) {
-    std::int64_t ms = common::nearest_integer(f.time * 1000.0, "the start time");
-    std::int64_t seconds = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
-    common::Calendar c = common::to_calendar(seconds);
+    common::Calendar c = common::to_calendar_milliseconds(
+        common::nearest_integer(f.time * 1000.0, "the start time"));
     std::snprintf(time, sizeof time, "%04lld-%02d-%02d %02d:%02d:%02d.%03d",
                   static_cast<long long>(c.year), c.month, c.day, c.hour, c.minute, c.second,
-                  static_cast<int>(ms - seconds * 1000));
+                  c.millisecond);
   }
   char rate[32];
   std::snprintf(rate, sizeof rate, "%g", static_cast<double>(f.samprate));
-  std::string code = f.datatype;
-  std::erase(code, ' ');
+  std::string code = css::datatype_code(f.datatype);
   console_.write_line(record.label + time + " " + std::to_string(record.nsamp) + " " + rate + " " +
                       (code.empty() ? "-" : code) + " " + common::printable(record.source.path) +
                       " " + (refusal ? common::printable(refusal->why) : std::string("ok")));
@@ -249,7 +229,7 @@ void RecordRun::run() {
     std::optional<FileId> id = file_id(output_path_);
     if (id && inputs_.count(*id)) common::stop(kOpenOutputFailed, common::kFailure);
   }
-  std::int64_t number = 0, chosen = 0, refused = 0, converted = 0;
+  std::int64_t number = 0, chosen = 0, refused = 0;
   while (std::optional<std::string_view> line = records->next(number)) {
     if (!selected(number)) continue;
     ++chosen;
@@ -259,8 +239,6 @@ void RecordRun::run() {
       query_line(record, refusal);
     } else if (refusal) {
       report(record, *refusal);
-    } else {
-      ++converted;
     }
     refused += refusal ? 1 : 0;
     if (settings_.record > 0) break;

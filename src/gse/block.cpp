@@ -37,11 +37,8 @@ common::Calendar block_start(double time, float samprate, const Window& window, 
   if (!milliseconds) {
     return common::to_calendar(common::nearest_integer(time + offset, "the start time"));
   }
-  std::int64_t ms = common::nearest_integer((time + offset) * 1000.0, "the start time");
-  std::int64_t seconds = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
-  common::Calendar start = common::to_calendar(seconds);
-  start.millisecond = static_cast<int>(ms - seconds * 1000);
-  return start;
+  return common::to_calendar_milliseconds(
+      common::nearest_integer((time + offset) * 1000.0, "the start time"));
 }
 
 std::span<const std::int32_t> block_samples(std::span<const std::int32_t> segment,

@@ -47,7 +47,7 @@ TEST(RecordSamples, WindowAtAnOffsetFromAPlainOrGzippedFile) {
   write_gzipped(dir.file("b.w.gz"), bytes);
   for (const char* name : {"a.w", "b.w.gz"}) {
     SCOPED_TRACE(name);
-    SampleSource source{dir.file(name), name[0] == 'b', 4, 0, Datatype::i4};
+    SampleSource source{dir.file(name), name[0] == 'b', 4, 0, "i4"};
     EXPECT_EQ(std::get<RecordSampleFile>(RecordSampleFile::open(source)).nsamp(), 5);
     EXPECT_EQ(std::get<Values>(read(source, 2, 3)), (Values{-20, 30, -40}));
     source.nsamp = 6;  // more than the file holds: never a shortened trace
@@ -63,7 +63,7 @@ TEST(RecordSamples, DamagedGzipDataIsRefused) {
   dir.write("plain.w.gz", testing::sample_bytes({1, 2}));
   for (const char* name : {"cut.w.gz", "plain.w.gz"}) {
     SCOPED_TRACE(name);
-    SampleSource source{dir.file(name), true, 0, 0, Datatype::i4};
+    SampleSource source{dir.file(name), true, 0, 0, "i4"};
     EXPECT_NE(std::get<std::string>(read(source, 1, 1)).find("damaged gzip"), std::string::npos);
   }
 }
@@ -71,7 +71,7 @@ TEST(RecordSamples, DamagedGzipDataIsRefused) {
 TEST(RecordSamples, EveryWindowSampleMustFitEightColumns) {
   testing::TempDir dir;
   dir.write("w.w", testing::sample_bytes({99999999, -9999999, 100000000, -10000000}));
-  SampleSource source{dir.file("w.w"), false, 0, 0, Datatype::i4};
+  SampleSource source{dir.file("w.w"), false, 0, 0, "i4"};
   EXPECT_EQ(std::get<Values>(read(source, 1, 2)), (Values{99999999, -9999999}));
   EXPECT_EQ(std::get<std::string>(read(source, 2, 2)),
             "sample 3 is 100000000, too wide for 8 columns");
@@ -82,7 +82,7 @@ TEST(RecordSamples, EveryWindowSampleMustFitEightColumns) {
 TEST(RecordSamples, FloatsWholeOrRoundedHalvesAwayFromZero) {
   testing::TempDir dir;
   dir.write("f.w", big_endian_floats({3.0f, -7.0f, 2.5f, -2.5f, 0.25f}));
-  SampleSource source{dir.file("f.w"), false, 0, 0, Datatype::t4};
+  SampleSource source{dir.file("f.w"), false, 0, 0, "t4"};
   EXPECT_EQ(std::get<Values>(read(source, 1, 2)), (Values{3, -7}));
   EXPECT_EQ(std::get<std::string>(read(source, 1, 3)), "sample 3 is 2.5, not whole");
   Rounding rounding;
@@ -102,14 +102,14 @@ TEST(RecordSamples, PackedDataIsCheckedUpToNsampBeyondTheWindow) {
   std::string e1 = testing::encode_e1(values, 1, 4);
   dir.write("e.w", "xy" + e1);
   dir.write("c.txt", "1 2 3 4 x");
-  SampleSource e1_source{dir.file("e.w"), false, 2, 10, Datatype::e1};
+  SampleSource e1_source{dir.file("e.w"), false, 2, 10, "e1"};
   EXPECT_EQ(std::get<Values>(read(e1_source, 3, 2)), (Values{7, 8}));
   e1_source.nsamp = 11;
   EXPECT_EQ(std::get<std::string>(read(e1_source, 1, 2)), "e1 block at byte " +
                                                               std::to_string(2 + e1.size()) +
                                                               ": data ends after 10 of 11 "
                                                               "samples");
-  SampleSource c0_source{dir.file("c.txt"), false, 0, 5, Datatype::c0};
+  SampleSource c0_source{dir.file("c.txt"), false, 0, 5, "c0"};
   EXPECT_EQ(std::get<std::string>(read(c0_source, 1, 1)),
             "c0 text at byte 8: \"x\" is no 32-bit integer");
   c0_source.nsamp = 0;
