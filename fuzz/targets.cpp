@@ -117,7 +117,9 @@ std::vector<std::string> checked_run(const std::vector<std::string>& args, commo
   }
   std::vector<std::string> created;
   for (const auto& [name, bytes] : after) {
-    FUZZ_CHECK(name.empty() || name[0] != '.');
+    // No hidden output and no temporary file left, in any folder.
+    std::string file = fs::path(name).filename().string();
+    FUZZ_CHECK(file.empty() || file[0] != '.');
     if (before.count(name)) continue;
     created.push_back(name);
     too_wide = check_blocks(bytes) || too_wide;

@@ -154,7 +154,7 @@ def main():
          {"inhdr.wfdisc": header(), "abc.w": sample_bytes(SMALL)})
     case("samples_too_wide", ["hdr.wfdisc"],
          {"hdr.wfdisc": header(), "abc.w": sample_bytes([1, 123456789, -10000000, -9999999])})
-    case("longer_output_replaced", ["hdr.wfdisc", "out.gse"], dict(std, **{"out.gse": "x" * 20000}))
+    case("longer_output_replaced", ["hdr.wfdisc", "out.gse"], dict(std, **{"out.gse": "WID1" + "x" * 19996}))
     # nsamp, datatype and foff that disagree with the sample file change nothing.
     case("header_disagrees_with_samples", ["hdr.wfdisc"],
          {"hdr.wfdisc": header(nsamp=5000, datatype="s4", foff=4000),

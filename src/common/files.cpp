@@ -123,16 +123,48 @@ int take_signal_slot(const std::string& path) {
   return -1;
 }
 
-extern "C" void remove_temporaries_and_exit(int) {
+extern "C" void remove_temporaries_and_end(int signal) {
   for (int i = 0; i < kSignalSlots; ++i) {
     if (slot_used[i]) ::unlink(slot_paths[i]);
   }
-  ::_exit(1);
+  platform::end_by_signal(signal);
+}
+
+// True when the file at `path` is empty or begins as a GSE file or message does; `error` is the
+// system's reason when it cannot be read.
+bool holds_gse(const std::string& path, int& error) {
+  FileHandle file(platform::open_file(path, O_RDONLY));
+  if (!file.valid()) {
+    error = errno;
+    return false;
+  }
+  char start[9];
+  std::size_t got = read_fully(file.get(), start, sizeof start, error);
+  if (error != 0) return false;
+  std::string_view text(start, got);
+  if (text.empty()) return true;
+  for (std::string_view key : {"WID1", "WID2", "BEGIN", "DATA_TYPE"}) {
+    if (text.substr(0, key.size()) == key) return true;
+  }
+  return false;
+}
+
+// The temporary file's name beside `target`: ".<name>.XXXXXX.tmp", the name shortened when the
+// whole would be longer than a directory entry may be.
+std::string temporary_name(const std::string& target) {
+  std::size_t slash = target.find_last_of("/\\");
+  std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  constexpr std::size_t kAdded = std::string_view("..XXXXXX.tmp").size();
+  std::string name = target.substr(name_start);
+  if (name.size() + kAdded > platform::kMaxNameLength) {
+    name.resize(platform::kMaxNameLength - kAdded);
+  }
+  return target.substr(0, name_start) + "." + name + ".XXXXXX.tmp";
 }
 
 }  // namespace
 
-void prepare_process() { platform::prepare_process(remove_temporaries_and_exit); }
+void prepare_process() { platform::prepare_process(remove_temporaries_and_end); }
 
 OutputFile::OutputFile(FileHandle file, std::string target, std::string temporary,
                        bool target_existed)
@@ -165,7 +197,20 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
     error = ENOENT;
     return Open::kFailed;
   }
-  std::string target = platform::follow_links(path);
+  int named = platform::named_descriptor(path);
+  if (named >= 0) {
+    // Written through the descriptor as it is: into a pipe, or appended where it appends.
+    FileHandle handle(platform::duplicate(named));
+    if (!handle.valid()) {
+      error = errno;
+      return Open::kFailed;
+    }
+    file.reset(new OutputFile(std::move(handle), path, "", true));
+    return Open::kOpened;
+  }
+  std::optional<std::string> followed = platform::follow_links(path);
+  if (!followed) return Open::kSharedLink;
+  std::string target = std::move(*followed);
   struct stat info;
   bool exists = ::stat(target.c_str(), &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) {
@@ -182,6 +227,8 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
     return Open::kOpened;
   }
   if (exists) {
+    // Only a file that this program or its peers could have written is replaced.
+    if (!holds_gse(target, error)) return error != 0 ? Open::kFailed : Open::kNotGse;
     // A file that may not be written is refused now: a rename over it would not notice.
     FileHandle probe(platform::open_file(target, O_WRONLY | O_CREAT));
     if (!probe.valid()) {
@@ -192,10 +239,7 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
       return Open::kWriteFails;
     }
   }
-  std::size_t slash = target.find_last_of("/\\");
-  std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-  std::string temporary =
-      target.substr(0, name_start) + "." + target.substr(name_start) + ".XXXXXX.tmp";
+  std::string temporary = temporary_name(target);
   {
     // The signals that remove temporary files wait until this one is known to their handler.
     platform::InterruptsHeld held;
@@ -268,6 +312,11 @@ bool OutputFile::put_line(std::string_view line) { return put_lines(line) && put
 
 bool OutputFile::close() {
   flush();
+  // The old file goes only when the new one's data is on the disk; a new file has nothing to
+  // lose and is not waited for.
+  if (ok_ && target_existed_ && !temporary_.empty() && !platform::flush_data(file_.get())) {
+    fail(errno);
+  }
   if (!file_.close() && ok_) fail(errno);
   if (ok_ && !temporary_.empty()) {
     if (!platform::replace_file(temporary_, target_, target_existed_)) {

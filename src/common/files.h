@@ -75,16 +75,21 @@ class LineSink {
 };
 
 // An output file, replaced whole or not at all. A regular or missing target is written as a
-// new temporary file beside it (".<name>.XXXXXX.tmp") that takes the target's name, and an
-// existing target's permission bits, only when close() succeeds; on any failure the target stays
-// as it was and the temporary file is removed. A target that is not a regular file (a device, a
-// FIFO) is written directly. On POSIX systems a symbolic link is followed, and stays a link.
+// new temporary file beside it (".<name>.XXXXXX.tmp", the name shortened if need be) that takes
+// the target's name, and an existing target's permission bits, only when close() succeeds (a
+// replaced file's data flushed to the disk first); on any failure the target stays as it was and
+// the temporary file is removed. An existing regular target is replaced only when it is empty or
+// begins as a GSE file or message ("WID1", "WID2", "BEGIN", "DATA_TYPE"). A target that is not a
+// regular file (a device, a FIFO), or a standard descriptor named by path ("/dev/stdout",
+// "/dev/fd/N", ...), is written directly. On POSIX systems a symbolic link is followed, and stays
+// a link, unless the kernel's rule against planted links would refuse it.
 class OutputFile : public LineSink {
  public:
-  enum class Open { kOpened, kWriteFails, kFailed };
+  enum class Open { kOpened, kWriteFails, kFailed, kNotGse, kSharedLink };
 
   // kWriteFails: an existing file that may not be written; the object exists, but its writes
-  // fail. kFailed: no object; `error` holds the system's reason.
+  // fail. kFailed: no object; `error` holds the system's reason. kNotGse: an existing file that
+  // is not a GSE file. kSharedLink: a link that is not followed.
   static Open open(const std::string& path, std::unique_ptr<OutputFile>& file, int& error);
 
   // Removes a temporary file that was not put in place.
@@ -126,9 +131,10 @@ class OutputFile : public LineSink {
   int error_ = 0;
 };
 
-// Prepares the program's process: standard output and error as bytes, a write to a reader that
-// has gone dropped, and SIGINT, SIGTERM and SIGHUP removing every temporary output file before
-// ending the process with status 1.
+// Prepares the program's process: closed standard descriptors opened on the null device,
+// standard output and error as bytes, a write to a reader that has gone or past the file size
+// limit failing, and SIGINT, SIGTERM and SIGHUP (unless ignored at start) removing every
+// temporary output file before ending the process by that signal.
 void prepare_process();
 
 }  // namespace wavconv::common

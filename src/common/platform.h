@@ -26,7 +26,23 @@ namespace wavconv::common::platform {
 int open_file(const std::string& path, int flags, int mode = 0666);
 
 // The path with its symbolic links followed (a link to a missing file gives that file's path).
-std::string follow_links(std::string path);
+// Nothing when a link on the way is one the kernel's protection against planted links would not
+// follow: it lies in a sticky, world-writable directory and belongs neither to the user running
+// the program nor to the directory's owner.
+std::optional<std::string> follow_links(std::string path);
+
+// The descriptor that `path` names as it is ("/dev/stdout", "/dev/stderr", "/dev/fd/N",
+// "/proc/self/fd/N"), or -1 for any other path.
+int named_descriptor(const std::string& path);
+
+// A new descriptor for the file open at `fd`, not inherited by other programs; -1 with errno set.
+int duplicate(int fd);
+
+// The longest name of one directory entry, in bytes.
+inline constexpr std::size_t kMaxNameLength = 255;
+
+// Writes the file's data at `fd` through to the disk. False with errno set.
+bool flush_data(int fd);
 
 // Creates a new file exclusively from `name` ending in "XXXXXX.tmp", whose X's it replaces.
 // -1 with errno set.
@@ -48,9 +64,14 @@ void advise_huge_pages(void* data, std::size_t size);
 // Identifies a file whatever the path that names it; nothing when it does not exist.
 std::optional<std::pair<std::uint64_t, std::uint64_t>> file_identity(const std::string& path);
 
-// Standard output and error as bytes; a write to a reader that has gone fails instead of
-// ending the process; `on_interrupt` runs on SIGINT, SIGTERM and (where there is one) SIGHUP.
+// Standard input, output and error open (on the null device when they were closed), output
+// and error as bytes; a write to a reader that has gone, or past the file size limit, fails
+// instead of ending the process; `on_interrupt` runs on SIGINT, SIGTERM and (where there is one)
+// SIGHUP, each unless it was ignored when the program started.
 void prepare_process(void (*on_interrupt)(int));
+
+// Ends the process by `signal` with its default action (after an interrupt handler's work).
+[[noreturn]] void end_by_signal(int signal);
 
 // While one lives, the interrupting signals wait.
 class InterruptsHeld {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "common/platform.h"
 
@@ -23,10 +24,18 @@ int open_file(const std::string& path, int flags, int mode) {
   return fd;
 }
 
-std::string follow_links(std::string path) {
+std::optional<std::string> follow_links(std::string path) {
   for (int depth = 0; depth < 40; ++depth) {
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    std::size_t last = path.find_last_of('/');
+    std::string folder = last == std::string::npos ? "." : last == 0 ? "/" : path.substr(0, last);
+    struct stat folder_info;
+    if (::stat(folder.c_str(), &folder_info) == 0 && (folder_info.st_mode & S_ISVTX) &&
+        (folder_info.st_mode & S_IWOTH) && info.st_uid != ::geteuid() &&
+        info.st_uid != folder_info.st_uid) {
+      return std::nullopt;
+    }
     std::string target(4096, '\0');
     ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
@@ -36,6 +45,34 @@ std::string follow_links(std::string path) {
                                                           : path.substr(0, slash + 1) + target;
   }
   return path;
+}
+
+int named_descriptor(const std::string& path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  std::string_view number;
+  for (std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0) {
+      number = std::string_view(path).substr(prefix.size());
+    }
+  }
+  if (number.empty() || number.size() > 9) return -1;
+  int fd = 0;
+  for (char c : number) {
+    if (c < '0' || c > '9') return -1;
+    fd = fd * 10 + (c - '0');
+  }
+  return fd;
+}
+
+int duplicate(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 3); }
+
+bool flush_data(int fd) {
+  int result;
+  do {
+    result = ::fdatasync(fd);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
 }
 
 int create_unique(std::string& name) { return ::mkostemps(name.data(), 4, O_CLOEXEC); }
@@ -87,11 +124,38 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> file_identity(const std::
 }
 
 void prepare_process(void (*on_interrupt)(int)) {
+  // A closed standard descriptor would be given to the first file opened, and console text
+  // would go into it.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      int null_fd = ::open("/dev/null", O_RDWR);
+      if (null_fd >= 0 && null_fd != fd) ::close(null_fd);
+    }
+  }
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    // A signal ignored by whoever started the program (nohup, a background job) stays ignored.
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+void end_by_signal(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal);
+  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(signal);
+  ::_exit(128 + signal);
 }
 
 static_assert(sizeof(sigset_t) <= 256);

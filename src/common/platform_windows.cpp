@@ -16,7 +16,13 @@ int open_file(const std::string& path, int flags, int mode) {
   return ::_open(path.c_str(), flags | _O_BINARY | _O_NOINHERIT, mode);
 }
 
-std::string follow_links(std::string path) { return path; }
+std::optional<std::string> follow_links(std::string path) { return path; }
+
+int named_descriptor(const std::string&) { return -1; }
+
+int duplicate(int fd) { return ::_dup(fd); }
+
+bool flush_data(int fd) { return ::_commit(fd) == 0; }
 
 int create_unique(std::string& name) {
   // The X's become random letters; a name that exists already is tried again with others.
@@ -77,8 +83,15 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> file_identity(const std::
 void prepare_process(void (*on_interrupt)(int)) {
   ::_setmode(1, _O_BINARY);
   ::_setmode(2, _O_BINARY);
-  std::signal(SIGINT, on_interrupt);
-  std::signal(SIGTERM, on_interrupt);
+  for (int signal : {SIGINT, SIGTERM}) {
+    if (std::signal(signal, on_interrupt) == SIG_IGN) std::signal(signal, SIG_IGN);
+  }
+}
+
+void end_by_signal(int signal) {
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+  std::_Exit(128 + signal);
 }
 
 InterruptsHeld::InterruptsHeld() {}

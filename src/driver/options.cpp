@@ -35,6 +35,24 @@ bool is_option_letter(char letter) {
          std::string_view::npos;
 }
 
+// True for a name made only of digits, with an optional sign: a value meant for the option
+// before it.
+bool looks_like_value(const std::string& arg) {
+  std::size_t start = !arg.empty() && (arg[0] == '+' || arg[0] == '-') ? 1 : 0;
+  if (arg.size() <= start) return false;
+  for (std::size_t i = start; i < arg.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(arg[i]))) return false;
+  }
+  return true;
+}
+
+// A /J or /L option without a value.
+bool lacks_value(const std::string& arg) {
+  if (arg.size() < 2 || arg[0] != '/') return false;
+  char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
+  return (letter == 'J' || letter == 'L') && common::trimmed_length(arg) == 2;
+}
+
 }  // namespace
 
 Settings parse_options(const std::vector<std::string>& args) {
@@ -42,7 +60,12 @@ Settings parse_options(const std::vector<std::string>& args) {
   std::vector<std::string> names, options;
   std::optional<Action> request;  // -h, --help or --version, the first one given
   bool options_ended = false;
-  for (const std::string& arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!options_ended && settings.no_value.empty() && lacks_value(arg) && i + 1 < args.size() &&
+        looks_like_value(args[i + 1])) {
+      settings.no_value = arg.substr(0, 2);
+    }
     if (options_ended) {
       names.push_back(arg);
     } else if (arg == "--") {
@@ -53,6 +76,9 @@ Settings parse_options(const std::vector<std::string>& args) {
       if (arg.size() >= 2 && is_option_letter(arg[1])) {
         options.push_back(arg.substr(1));
       } else {
+        if (settings.path_argument.empty() && arg.find('/', 1) != std::string::npos) {
+          settings.path_argument = arg;
+        }
         settings.ignored.push_back(arg);
       }
     } else if (arg.size() >= 2 && arg[0] == '-') {
@@ -63,17 +89,23 @@ Settings parse_options(const std::vector<std::string>& args) {
   }
   if (request) {
     settings.action = *request;
+  } else if (!settings.no_value.empty()) {
+    settings.action = Action::kNoValue;
   } else if (!settings.unknown.empty()) {
     settings.action = Action::kUnknownOption;
   } else if (names.empty()) {
     settings.action = args.empty() ? Action::kShowUsage : Action::kShowUsageFailed;
   } else if (!options_ended && !names[0].empty() && names[0][0] == '?') {
     settings.action = Action::kShowUsage;
+  } else if (!settings.path_argument.empty()) {
+    settings.action = Action::kPathArgument;
   }
   if (settings.action != Action::kConvert) return settings;
 
   settings.InHFile = names[0];
   if (names.size() >= 2) settings.OutFile = names[1];
+  settings.ignored_names.assign(names.begin() + std::min<std::size_t>(names.size(), 2),
+                                names.end());
   for (const std::string& option : options) {
     switch (option[0]) {
       case 'J':

@@ -20,6 +20,8 @@ enum class Action {
   kShowUsageFailed,  // arguments without a name: the usage screen, status 1
   kShowVersion,      // --version
   kUnknownOption,    // an argument beginning with "-" before "--": `unknown` names it
+  kNoValue,          // /J or /L without a value, then a number: `no_value` names the option
+  kPathArgument,     // a path before "--" taken for an option: `path_argument` names it
 };
 
 // The run settings from the command line.
@@ -35,14 +37,20 @@ struct Settings {
   std::int32_t record = 0;                   // the record to convert; 0 or less: every one
   bool round_floats = false;                 // /F: round float samples (record mode)
   bool query = false;                        // /Q: list the records, convert none (record mode)
-  std::vector<std::string> ignored;          // "/" arguments whose letter is no option's
+  std::vector<std::string> ignored;          // "/" arguments whose letter is no option's, paths too
+  std::vector<std::string> ignored_names;    // names after the second
   std::string unknown;                       // the first unknown "-" argument
+  std::string path_argument;  // the first "/" argument that is no option and holds a further "/"
+  std::string no_value;       // the first /J or /L without a value followed by a number
 };
 
 // Sorts the arguments (without the program name) into names and options and reads the
 // options. Before "--", an argument beginning with "/" is an option, and "-h", "--help",
 // "--version" and other "-" arguments (but a lone "-") are requests; after it every argument is
 // a name. A J, L or R value that is not a number ends the run with the fatal report.
+// A "/" argument that is no option but a path (it holds a further "/"), or a /J or /L without a
+// value directly followed by a name made only of digits, makes the run fail before it starts
+// (`path_argument`, `no_value`): its output would otherwise go elsewhere than the user meant.
 Settings parse_options(const std::vector<std::string>& args);
 
 }  // namespace wavconv::driver

@@ -24,11 +24,33 @@ void stop_header_failed(const std::string& header_path, css::HeaderError error, 
   common::stop_without_message(common::kFailure);
 }
 
-std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console) {
+std::string output_refusal(common::OutputFile::Open result) {
+  switch (result) {
+    case common::OutputFile::Open::kNotGse:
+      return "not a GSE file, not replaced";
+    case common::OutputFile::Open::kSharedLink:
+      return "link in a shared folder owned by another user, not followed";
+    default:
+      return "";
+  }
+}
+
+std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console,
+                                                std::string* refusal) {
   std::unique_ptr<common::OutputFile> output;
   int error = 0;
-  if (common::OutputFile::open(path, output, error) == common::OutputFile::Open::kFailed) {
+  common::OutputFile::Open result = common::OutputFile::open(path, output, error);
+  if (result == common::OutputFile::Open::kFailed) {
     console.write_error(common::system_error_line(path, error));
+    common::stop(kOpenOutputFailed, common::kFailure);
+  }
+  std::string why = output_refusal(result);
+  if (!why.empty()) {
+    if (refusal) {
+      *refusal = std::move(why);
+      return nullptr;
+    }
+    console.write_error(common::error_line(common::printable(path) + ": " + why));
     common::stop(kOpenOutputFailed, common::kFailure);
   }
   return output;

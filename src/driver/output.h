@@ -24,9 +24,15 @@ bool same_file(const std::string& a, const std::string& b);
 [[noreturn]] void stop_header_failed(const std::string& header_path, css::HeaderError error,
                                      int system_error, common::Console& console);
 
-// The output file at `path`, to be written and put in place; stops the run with the system's
-// reason and " Error opening output GSE file" when it cannot be opened.
-std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console);
+// Why an output is not opened when no system call failed: an existing file that is not a GSE
+// file, or a link that is not followed; empty when it may be opened.
+std::string output_refusal(common::OutputFile::Open result);
+
+// The output file at `path`, to be written and put in place; stops the run with the reason
+// (the system's, or output_refusal()'s) and " Error opening output GSE file" when it cannot be
+// opened. With `refusal`, a refusal is put there instead and nothing is returned.
+std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console,
+                                                std::string* refusal = nullptr);
 
 // Stops the run with the write failure of `output`.
 [[noreturn]] void stop_write_failed(const std::string& path, const common::OutputFile& output,

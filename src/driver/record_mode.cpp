@@ -170,7 +170,9 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   if (written_.count(path)) return css::Refusal{"output " + path + " was written by this run"};
   std::optional<FileId> id = file_id(path);
   if (id && inputs_.count(*id)) return css::Refusal{"output " + path + " would replace an input"};
-  std::unique_ptr<common::OutputFile> output = open_output(path, console_);
+  std::string refusal;
+  std::unique_ptr<common::OutputFile> output = open_output(path, console_, &refusal);
+  if (!output) return css::Refusal{"output " + path + ": " + refusal};
   if (!gse::write_block(f, start, day_text, values, *output).written || !output->close()) {
     stop_write_failed(path, *output, console_);
   }

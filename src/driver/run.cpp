@@ -107,8 +107,10 @@ int run(const std::vector<std::string>& args, common::Console& console) {
   try {
     Settings settings = parse_options(args);
     for (const std::string& option : settings.ignored) {
-      console.write_error(common::error_line("ignored option " + common::printable(option) +
-                                             ": absolute paths go after --"));
+      bool path = option.find('/', 1) != std::string::npos;
+      console.write_error(
+          common::error_line("ignored option " + common::printable(option) +
+                             (path ? ": absolute paths go after --" : ": no such option")));
     }
     switch (settings.action) {
       case Action::kShowUsage:
@@ -122,8 +124,20 @@ int run(const std::vector<std::string>& args, common::Console& console) {
             common::error_line("unknown option " + common::printable(settings.unknown) +
                                ": options are /J /L /I /O; see --help"),
             common::kFailure);
+      case Action::kNoValue:
+        common::stop_with_error(
+            common::error_line(common::printable(settings.no_value) + " has no value: write " +
+                               common::printable(settings.no_value) + "60"),
+            common::kFailure);
+      case Action::kPathArgument:
+        // Its line is above: the output would go elsewhere than the user meant.
+        common::stop_with_error("", common::kFailure);
       case Action::kConvert:
         break;
+    }
+    for (const std::string& name : settings.ignored_names) {
+      console.write_error(common::error_line("ignored name " + common::printable(name) +
+                                             ": only InHFile and OutFile are read"));
     }
     if (settings.record_mode) convert_records(settings, console);
     convert(settings, console);

@@ -1,6 +1,8 @@
 #include "common/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "test_support.h"
 
@@ -45,7 +47,7 @@ TEST(OutputFileBuffer, PiecesArriveInOrderAcrossEveryBufferEdge) {
 TEST(OutputFileReplace, WholeOrNotAtAllThroughLinksKeepingPermissions) {
   namespace fs = std::filesystem;
   testing::TempDir dir;
-  dir.write("old", "keep");
+  dir.write("old", "WID1 keep");
   fs::permissions(dir.file("old"),
                   fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   fs::create_symlink("old", dir.file("link"));
@@ -57,7 +59,7 @@ TEST(OutputFileReplace, WholeOrNotAtAllThroughLinksKeepingPermissions) {
     EXPECT_EQ(testing::snapshot(dir.path()).size(), 3u);  // the temporary file beside "old"
   }  // dropped without close(): nothing changes
   EXPECT_EQ(testing::snapshot(dir.path()).size(), 2u);
-  EXPECT_EQ(dir.read("old"), "keep");
+  EXPECT_EQ(dir.read("old"), "WID1 keep");
   std::unique_ptr<OutputFile> file;
   ASSERT_EQ(OutputFile::open(dir.file("link"), file, error), OutputFile::Open::kOpened);
   ASSERT_TRUE(file->put_line("new") && file->close());
@@ -66,6 +68,105 @@ TEST(OutputFileReplace, WholeOrNotAtAllThroughLinksKeepingPermissions) {
   EXPECT_EQ(fs::status(dir.file("old")).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_EQ(testing::snapshot(dir.path()).size(), 2u);
+}
+
+// Only an empty file or one that begins as a GSE file or message is replaced.
+TEST(OutputFileReplace, OnlyGseFilesAreReplaced) {
+  struct Case {
+    const char* old;
+    OutputFile::Open result;
+  } cases[] = {
+      {"", OutputFile::Open::kOpened},
+      {"WID1  2001043", OutputFile::Open::kOpened},
+      {"WID2 x", OutputFile::Open::kOpened},
+      {"BEGIN IMS2.0", OutputFile::Open::kOpened},
+      {"DATA_TYPE W", OutputFile::Open::kOpened},
+      {"WID", OutputFile::Open::kNotGse},
+      {"ABC    BHZ", OutputFile::Open::kNotGse},
+      {" WID1", OutputFile::Open::kNotGse},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.old);
+    testing::TempDir dir;
+    dir.write("out", c.old);
+    std::unique_ptr<OutputFile> file;
+    int error = 0;
+    ASSERT_EQ(OutputFile::open(dir.file("out"), file, error), c.result);
+    if (file) {
+      ASSERT_TRUE(file->put_line("new") && file->close());
+    }
+    EXPECT_EQ(dir.read("out"), file ? "new\r\n" : c.old);
+    EXPECT_EQ(testing::snapshot(dir.path()).size(), 1u);
+  }
+}
+
+// A name of the longest length a directory takes still gets a temporary file beside it.
+TEST(OutputFileReplace, LongestNamesGetAShorterTemporaryName) {
+  testing::TempDir dir;
+  for (std::size_t length : {243u, 244u, 255u}) {
+    SCOPED_TRACE(length);
+    std::string name(length, 'n');
+    std::unique_ptr<OutputFile> file;
+    int error = 0;
+    ASSERT_EQ(OutputFile::open(dir.file(name), file, error), OutputFile::Open::kOpened);
+    ASSERT_TRUE(file->put_line("new") && file->close());
+    EXPECT_EQ(dir.read(name), "new\r\n");
+  }
+  EXPECT_EQ(testing::snapshot(dir.path()).size(), 3u);
+}
+
+// Standard descriptors named by path are written as they are: appended where they append,
+// into a pipe; never replaced.
+TEST(OutputFileReplace, NamedDescriptorsWrittenAsTheyAre) {
+  testing::TempDir dir;
+  dir.write("log", "WID1 first\r\n");
+  int log = ::open(dir.file("log").c_str(), O_WRONLY | O_APPEND);
+  int pipe_ends[2];
+  ASSERT_TRUE(log >= 0 && ::pipe(pipe_ends) == 0);
+  for (std::string path : {"/dev/fd/" + std::to_string(log), "/proc/self/fd/" + std::to_string(log),
+                           "/dev/fd/" + std::to_string(pipe_ends[1])}) {
+    SCOPED_TRACE(path);
+    std::unique_ptr<OutputFile> file;
+    int error = 0;
+    ASSERT_EQ(OutputFile::open(path, file, error), OutputFile::Open::kOpened);
+    ASSERT_TRUE(file->put_line("more") && file->close());
+  }
+  ::close(pipe_ends[1]);
+  char piped[16] = {};
+  EXPECT_EQ(::read(pipe_ends[0], piped, sizeof piped), 6);
+  EXPECT_STREQ(piped, "more\r\n");
+  ::close(pipe_ends[0]);
+  ::close(log);
+  EXPECT_EQ(dir.read("log"), "WID1 first\r\nmore\r\nmore\r\n");
+  std::unique_ptr<OutputFile> file;
+  int error = 0;
+  EXPECT_EQ(OutputFile::open("/dev/fd/999", file, error), OutputFile::Open::kFailed);
+  EXPECT_EQ(error, EBADF);
+}
+
+// A link in a sticky, world-writable folder is followed only when it belongs to the user
+// running the program or to the folder's owner. Root changes the link's owner to show it.
+TEST(OutputFileReplace, LinksInSharedFoldersFollowedOnlyWhereTheKernelWould) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the link another owner";
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  fs::create_directory(dir.file("shared"));
+  fs::permissions(dir.file("shared"), fs::perms::all | fs::perms::sticky_bit);
+  dir.write("victim", "WID1 precious");
+  fs::create_symlink(dir.file("victim"), dir.file("shared/out"));
+  fs::create_symlink(dir.file("missing"), dir.file("shared/dangling"));
+  for (uid_t owner : {61001u, 0u}) {
+    SCOPED_TRACE(owner);
+    ASSERT_EQ(::lchown(dir.file("shared/out").c_str(), owner, owner), 0);
+    ASSERT_EQ(::lchown(dir.file("shared/dangling").c_str(), owner, owner), 0);
+    for (const char* link : {"shared/out", "shared/dangling"}) {
+      std::unique_ptr<OutputFile> file;
+      int error = 0;
+      EXPECT_EQ(OutputFile::open(dir.file(link), file, error),
+                owner == 0 ? OutputFile::Open::kOpened : OutputFile::Open::kSharedLink);
+    }
+  }
+  EXPECT_EQ(dir.read("victim"), "WID1 precious");
 }
 
 }  // namespace

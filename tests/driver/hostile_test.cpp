@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 
 // A change to the starting files. Ops: 'p' write text b over the header from column a;
 // 'w' write file a with bytes b; 'm' move a to b; 'd' make directory a; 'l' link a to b;
-// 's' resize a to b bytes (sparse); '0' take every permission from a; 'r' make a read-only;
+// 's' resize a to b bytes (sparse); '0' take every permission from a; 'r' make a read-only
+// (readable by all);
 // 'z' limit the files the run writes to a bytes. An argument "@/x" names x by its absolute path.
 struct Step {
   char op;
@@ -98,7 +99,7 @@ const std::vector<Row> kRows = {
     {"absolute paths after --", {}, {"--", "@/hdr.wfdisc", "@/out.gse"}, kDone, "", 0, "out.gse",
      false},
     {"an option in GNU style", {}, {"hdr.wfdisc", "-o", "out.gse", "/x"}, "",
-     "wavconv: ignored option /x: absolute paths go after --\r\n"
+     "wavconv: ignored option /x: no such option\r\n"
      "wavconv: unknown option -o: options are /J /L /I /O; see --help\r\n", 1, "", false},
     {"the version", {}, {"hdr.wfdisc", "-o", "--version"}, "wavconv " WAVCONV_VERSION "\r\n", "",
      0, "", false},
@@ -112,13 +113,13 @@ const std::vector<Row> kRows = {
      {"hdr.wfdisc", "link.gse"}, kOpenOutput, "", 1, "", false},
     {"output onto the samples under another spelling", {{'d', "sub"}},
      {"hdr.wfdisc", "./sub/../abc.w"}, kOpenOutput, "", 1, "", false},
-    {"output onto a read-only file", {{'w', "out.gse", "keep"}, {'r', "out.gse"}},
+    {"output onto a read-only file", {{'w', "out.gse", "WID1 keep"}, {'r', "out.gse"}},
      {"hdr.wfdisc", "out.gse"}, kWriteOutput, system_error("out.gse", "Permission denied"), 1, "",
      true},
     {"output onto a full device", {}, {"hdr.wfdisc", "full", "/O/dev/"}, kWriteOutput,
      system_error("/dev/full", "No space left on device"), 1, "", false},
     {"output over the file size limit keeps the old file",
-     {{'w', "out.gse", "keep"}, {'w', "abc.w", std::string(40000, '\1')}, {'z', "8192"}},
+     {{'w', "out.gse", "WID1 keep"}, {'w', "abc.w", std::string(40000, '\1')}, {'z', "8192"}},
      {"hdr.wfdisc", "out.gse"}, kWriteOutput, system_error("out.gse", "File too large"), 1, "",
      false},
     {"record mode: record beyond the last", {}, {"/R2", "hdr.wfdisc"},
@@ -147,6 +148,29 @@ const std::vector<Row> kRows = {
      " Record 3 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 abc.w foff is negative\r\n"
      " Record 4 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 - no dfile\r\n"
      " Error: 4 of 4 records cannot be converted\r\n\r\n", "", 1, "", false},
+    {"a glob of headers replaces none of them",
+     {{'w', "b.wfdisc", Header().line()}, {'w', "c.wfdisc", Header().line()}},
+     {"hdr.wfdisc", "b.wfdisc", "c.wfdisc"}, kOpenOutput,
+     "wavconv: ignored name c.wfdisc: only InHFile and OutFile are read\r\n"
+     "wavconv: b.wfdisc: not a GSE file, not replaced\r\n", 1, "", false},
+    {"dfile with a path writes into the output directory",
+     {{'d', "sub"}, {'m', "abc.w", "sub/abc.w"}, {'p', "214", "sub/abc.w"}}, kArgs, kDone, "", 0,
+     "abc_043.gse", false},
+    {"a path taken for an option", {}, {"hdr.wfdisc", "/data/gse/out.gse"}, "",
+     "wavconv: ignored option /data/gse/out.gse: absolute paths go after --\r\n", 1, "", false},
+    {"a length without its value", {}, {"hdr.wfdisc", "/J", "60"}, "",
+     "wavconv: /J has no value: write /J60\r\n", 1, "", false},
+    {"an output name of 250 characters", {}, {"hdr.wfdisc", std::string(246, 'n') + ".gse"},
+     kDone, "", 0, std::string(246, 'n') + ".gse", false},
+    {"record mode: a station beginning with a dot", {{'p', "1", ".BC"}}, {"/R", "hdr.wfdisc"},
+     kDone, "", 0, "_BC_BHZ_2001043_030709.gse", false},
+    {"record mode: a per-record output that is not a GSE file",
+     {{'w', "ABC_BHZ_2001043_030709.gse", "keep"}}, {"/R", "hdr.wfdisc"},
+     " Record 1 (ABC BHZ): output ABC_BHZ_2001043_030709.gse: not a GSE file, not replaced\r\n"
+     " Error: 1 of 1 records not converted\r\n\r\n", "", 1, "", false},
+    {"record mode: the one output is not a GSE file", {{'w', "out.gse", "keep"}},
+     {"/R", "hdr.wfdisc", "out.gse"}, kOpenOutput,
+     "wavconv: out.gse: not a GSE file, not replaced\r\n", 1, "", false},
     {"calib and calper overflow their fields",
      {{'p', "101", "100000000.000000"}, {'p', "118", "100000000.000000"}}, kArgs, kDone, "", 0,
      "abc_043.gse", false},
@@ -171,7 +195,8 @@ void apply(const TempDir& dir, const Step& step, long& file_size_limit) {
     case 'l': fs::create_symlink(step.b, dir.file(step.a)); break;
     case 's': fs::resize_file(dir.file(step.a), std::stoull(step.b)); break;
     case '0': fs::permissions(dir.file(step.a), fs::perms::none); break;
-    case 'r': fs::permissions(dir.file(step.a), fs::perms::owner_read); break;
+    case 'r': fs::permissions(dir.file(step.a), fs::perms::owner_read | fs::perms::group_read |
+                                                fs::perms::others_read); break;
     case 'z': file_size_limit = std::stol(step.a); break;
   }
   // clang-format on

@@ -21,6 +21,12 @@ TEST(Options, RequestsAndWhatTheyTakePrecedenceOver) {
       {{"--"}, Action::kShowUsageFailed},       {{"x", "-o", "y"}, Action::kUnknownOption},
       {{"-", "x?"}, Action::kConvert},          {{"x", "--", "--"}, Action::kConvert},
       {{"--", "-h", "?x", "/abs/x"}, Action::kConvert},
+      {{"h", "/data/gse/out.gse"}, Action::kPathArgument},
+      {{"h", "/data/x", "-h"}, Action::kShowUsage},
+      {{"h", "/J", "60"}, Action::kNoValue},    {{"h", "/l ", "-5"}, Action::kNoValue},
+      {{"h", "/J", "--version"}, Action::kShowVersion},
+      {{"h", "/J", "60x"}, Action::kConvert},   {{"h", "/J", "--", "60"}, Action::kConvert},
+      {{"h", "/J", "/L60"}, Action::kConvert},  {{"h", "/R", "2"}, Action::kConvert},
       // clang-format on
   };
   for (const Case& c : cases) {
@@ -30,10 +36,14 @@ TEST(Options, RequestsAndWhatTheyTakePrecedenceOver) {
 }
 
 TEST(Options, NamesAfterDashesAndIgnoredOptions) {
-  Settings s = parse_options({"/data/x", "-", "/", "--", "/abs/h", "-o"});
+  Settings s = parse_options({"/data", "-", "/", "--", "/abs/h", "-o", "x"});
   EXPECT_EQ(s.InHFile, "-");
   EXPECT_EQ(s.OutFile, "/abs/h");
-  EXPECT_EQ(s.ignored, (std::vector<std::string>{"/data/x", "/"}));
+  EXPECT_EQ(s.ignored, (std::vector<std::string>{"/data", "/"}));
+  EXPECT_EQ(parse_options({"/a/b", "x"}).ignored, (std::vector<std::string>{"/a/b"}));
+  EXPECT_EQ(s.ignored_names, (std::vector<std::string>{"-o", "x"}));
+  EXPECT_EQ(parse_options({"x", "/a/b", "/c/d"}).path_argument, "/a/b");
+  EXPECT_EQ(parse_options({"x", "/l", "+7"}).no_value, "/l");
   EXPECT_EQ(parse_options({"x", "-q", "-r"}).unknown, "-q");
 }
 

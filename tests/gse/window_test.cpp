@@ -66,6 +66,12 @@ TEST(OutputName, DayTextAndDefaultName) {
       {"abcdefghijklmnopqrstuvwx.w", "abcdefghijklmnopqrstuvwx_043.gse"},
       {"abcdefghijklmnopqrstuvwxyzABC.w", "abcdefghijklmnopqrstuvwxyzABC_04"},
       {"abcdefghijklmnopqrstuvwxyzABCDEF", "abcdefghijklmnopqrstuvwxyzABCDEF"},
+      // Only the last path component names the output: it never leaves the output directory.
+      {"d.1234567/../../victim/precious", "precious_043.gse"},
+      {"/abs/dir/abc.w", "abc_043.gse"},
+      {"sub/", "_043.gse"},
+      {"x/..", "_043.gse"},
+      {"abc.w  /../../x", "abc_043.gse.."},
       // clang-format on
   };
   for (const Case& c : cases) {
@@ -78,6 +84,7 @@ TEST(OutputName, RecordNameFromStationChannelAndStart) {
   common::Calendar start = common::to_calendar(981947229);
   EXPECT_EQ(record_output_name("ABC   ", "BHZ     ", start), "ABC_BHZ_2001043_030709.gse");
   EXPECT_EQ(record_output_name("A/B*  ", "B.Z-1 x ", start), "A_B__B.Z-1_2001043_030709.gse");
+  EXPECT_EQ(record_output_name(".BC", ".HZ", start), "_BC__HZ_2001043_030709.gse");  // no hidden
   EXPECT_EQ(record_output_name("X", "Y", common::to_calendar(-62167219200 - 86400)),
             "X_Y_-0001365_000000.gse");  // the year before year 0, four digits
 }

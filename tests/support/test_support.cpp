@@ -82,7 +82,8 @@ pid_t start_binary(const std::filesystem::path& dir, const std::vector<std::stri
   namespace fs = std::filesystem;
   constexpr uid_t kNobody = 65534;
   std::string binary = WAVCONV_BINARY;
-  bool drop = options.unprivileged && ::geteuid() == 0;
+  bool drop = (options.unprivileged || options.user >= 0) && ::geteuid() == 0;
+  uid_t user = options.user >= 0 ? static_cast<uid_t>(options.user) : kNobody;
   if (drop) {
     static const TempDir copy_dir;  // a copy of the program that the unprivileged user may run
     fs::permissions(copy_dir.path(), fs::perms::owner_all | fs::perms::group_read |
@@ -90,7 +91,7 @@ pid_t start_binary(const std::filesystem::path& dir, const std::vector<std::stri
                                          fs::perms::others_exec);
     binary = copy_dir.file("wavconv");
     fs::copy_file(WAVCONV_BINARY, binary, fs::copy_options::overwrite_existing);
-    if (::chown(dir.c_str(), kNobody, kNobody) != 0) return -1;
+    if (options.unprivileged && ::chown(dir.c_str(), kNobody, kNobody) != 0) return -1;
   }
   pid_t pid = ::fork();
   if (pid == 0) {
@@ -99,15 +100,13 @@ pid_t start_binary(const std::filesystem::path& dir, const std::vector<std::stri
         ::dup2(err_fd < 0 ? null_fd : err_fd, 2) < 0) {
       ::_exit(127);
     }
-    if (drop &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+    if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)) {
       ::_exit(126);
     }
     if (options.file_size_limit > 0) {
       struct rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
                              static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
-      std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
     }
     std::vector<char*> argv{binary.data()};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -133,6 +132,22 @@ RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::st
   int status = wait_binary(start_binary(dir, args, out_fd, err_fd, options));
   ::close(out_fd);
   ::close(err_fd);
+  return {read_file(out), read_file(err), status};
+}
+
+RunResult run_shell(const std::filesystem::path& dir, const std::string& script) {
+  TempDir capture;
+  std::string out = capture.file("stdout"), err = capture.file("stderr");
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT, 0644);
+    int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (::chdir(dir.c_str()) != 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) ::_exit(127);
+    ::setenv("W", WAVCONV_BINARY, 1);
+    ::execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = wait_binary(pid);
   return {read_file(out), read_file(err), status};
 }
 

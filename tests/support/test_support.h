@@ -77,6 +77,7 @@ struct RunOptions {
   // the program that user may run.
   bool unprivileged = false;
   long file_size_limit = 0;  // bytes a written file may reach (RLIMIT_FSIZE); 0: no limit
+  int user = -1;             // a run by root is made as this user and group id, when 0 or more
 };
 
 // Starts the built program in `dir` with `args`, its standard output and error going to the
@@ -90,5 +91,8 @@ int wait_binary(pid_t pid);
 // Runs the built program in `dir` with `args`.
 RunResult run_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
                      RunOptions options = {});
+
+// Runs `script` with /bin/sh in `dir`, the built program's path in $W.
+RunResult run_shell(const std::filesystem::path& dir, const std::string& script);
 
 }  // namespace wavconv::testing
