@@ -109,7 +109,8 @@ void BM_E1Decode(benchmark::State& state) {
   std::vector<std::int32_t> out(values.size());
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        css::decode_e1(reader, static_cast<std::int64_t>(out.size()), out.data()));
+        css::decode_e1(reader, static_cast<std::int64_t>(out.size()),
+                       css::Kept{0, static_cast<std::int64_t>(out.size()), out.data()}));
   }
   if (out != values) state.SkipWithError("decoded values differ");
   state.SetItemsProcessed(state.iterations() * values.size());

@@ -189,18 +189,83 @@ void OutputFile::forget_temporary() {
   if (signal_slot_ >= 0) slot_used[signal_slot_] = 0;
 }
 
-OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<OutputFile>& file,
-                                  int& error) {
-  file.reset();
+OutputFile::Open OutputFile::examine(const std::string& path, Target& target, int& error) {
   error = 0;
   if (path.empty()) {
     error = ENOENT;
     return Open::kFailed;
   }
-  int named = platform::named_descriptor(path);
-  if (named >= 0) {
+  target.named = platform::named_descriptor(path);
+  if (target.named >= 0) {
+    if (::fstat(target.named, &target.info) != 0) {
+      error = errno;
+      return Open::kFailed;
+    }
+    return Open::kOpened;
+  }
+  std::optional<std::string> followed = platform::follow_links(path);
+  if (!followed) return Open::kSharedLink;
+  target.path = std::move(*followed);
+  target.exists = ::stat(target.path.c_str(), &target.info) == 0;
+  if (!target.exists) return Open::kOpened;
+  if (S_ISDIR(target.info.st_mode)) {
+    error = EISDIR;
+    return Open::kFailed;
+  }
+  if (!S_ISREG(target.info.st_mode)) return Open::kOpened;
+  // Only a file that this program or its peers could have written is replaced.
+  if (!holds_gse(target.path, error)) return error != 0 ? Open::kFailed : Open::kNotGse;
+  // A file that may not be written is refused now: a rename over it would not notice.
+  FileHandle probe(platform::open_file(target.path, O_WRONLY | O_CREAT));
+  if (!probe.valid()) {
+    error = errno;
+    return error == EACCES || error == EPERM || error == EROFS ? Open::kWriteFails : Open::kFailed;
+  }
+  return Open::kOpened;
+}
+
+OutputFile::Open OutputFile::check(const std::string& path, int& error) {
+  Target target;
+  Open result = examine(path, target, error);
+  if (result != Open::kOpened || target.named >= 0) return result;
+  if (target.exists && !S_ISREG(target.info.st_mode)) {
+    FileHandle handle(platform::open_file(target.path, O_WRONLY));
+    error = handle.valid() ? 0 : errno;
+    return handle.valid() ? Open::kOpened : Open::kFailed;
+  }
+  // The temporary file is created in the target's directory.
+  std::size_t slash = target.path.find_last_of("/\\");
+  std::string folder = slash == std::string::npos ? "." : target.path.substr(0, slash + 1);
+  struct stat info;
+  if (::stat(folder.c_str(), &info) != 0) {
+    error = errno;
+    return Open::kFailed;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    error = ENOTDIR;
+    return Open::kFailed;
+  }
+  if (!platform::may_create_in(folder)) {
+    error = errno;
+    return Open::kFailed;
+  }
+  return Open::kOpened;
+}
+
+OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<OutputFile>& file,
+                                  int& error) {
+  file.reset();
+  Target target;
+  Open result = examine(path, target, error);
+  if (result == Open::kWriteFails) {
+    file.reset(new OutputFile(FileHandle(), target.path, "", true));
+    file->fail(error);
+    return result;
+  }
+  if (result != Open::kOpened) return result;
+  if (target.named >= 0) {
     // Written through the descriptor as it is: into a pipe, or appended where it appends.
-    FileHandle handle(platform::duplicate(named));
+    FileHandle handle(platform::duplicate(target.named));
     if (!handle.valid()) {
       error = errno;
       return Open::kFailed;
@@ -208,48 +273,28 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
     file.reset(new OutputFile(std::move(handle), path, "", true));
     return Open::kOpened;
   }
-  std::optional<std::string> followed = platform::follow_links(path);
-  if (!followed) return Open::kSharedLink;
-  std::string target = std::move(*followed);
-  struct stat info;
-  bool exists = ::stat(target.c_str(), &info) == 0;
-  if (exists && S_ISDIR(info.st_mode)) {
-    error = EISDIR;
-    return Open::kFailed;
-  }
-  if (exists && !S_ISREG(info.st_mode)) {
-    FileHandle handle(platform::open_file(target, O_WRONLY));
+  if (target.exists && !S_ISREG(target.info.st_mode)) {
+    FileHandle handle(platform::open_file(target.path, O_WRONLY));
     if (!handle.valid()) {
       error = errno;
       return Open::kFailed;
     }
-    file.reset(new OutputFile(std::move(handle), target, "", true));
+    file.reset(new OutputFile(std::move(handle), target.path, "", true));
     return Open::kOpened;
   }
-  if (exists) {
-    // Only a file that this program or its peers could have written is replaced.
-    if (!holds_gse(target, error)) return error != 0 ? Open::kFailed : Open::kNotGse;
-    // A file that may not be written is refused now: a rename over it would not notice.
-    FileHandle probe(platform::open_file(target, O_WRONLY | O_CREAT));
-    if (!probe.valid()) {
-      error = errno;
-      if (error != EACCES && error != EPERM && error != EROFS) return Open::kFailed;
-      file.reset(new OutputFile(FileHandle(), target, "", true));
-      file->fail(error);
-      return Open::kWriteFails;
-    }
-  }
-  std::string temporary = temporary_name(target);
+  std::string temporary = temporary_name(target.path);
   {
     // The signals that remove temporary files wait until this one is known to their handler.
     platform::InterruptsHeld held;
     FileHandle handle(platform::create_unique(temporary));
     error = handle.valid() ? 0 : errno;
-    if (handle.valid()) file.reset(new OutputFile(std::move(handle), target, temporary, exists));
+    if (handle.valid()) {
+      file.reset(new OutputFile(std::move(handle), target.path, temporary, target.exists));
+    }
   }
   if (!file) return Open::kFailed;
   // The new file takes the mode an ordinary creation would give, or the replaced file's.
-  platform::take_mode(file->file_.get(), exists ? &info : nullptr);
+  platform::take_mode(file->file_.get(), target.exists ? &target.info : nullptr);
   return Open::kOpened;
 }
 

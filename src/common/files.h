@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/format.h"
+#include "common/platform.h"
 
 namespace wavconv::common {
 
@@ -92,6 +93,9 @@ class OutputFile : public LineSink {
   // is not a GSE file. kSharedLink: a link that is not followed.
   static Open open(const std::string& path, std::unique_ptr<OutputFile>& file, int& error);
 
+  // What open() would give for `path`, without creating or changing anything.
+  static Open check(const std::string& path, int& error);
+
   // Removes a temporary file that was not put in place.
   ~OutputFile() override;
 
@@ -111,6 +115,16 @@ class OutputFile : public LineSink {
   int error() const { return error_; }
 
  private:
+  // Where an output goes, as open() finds it.
+  struct Target {
+    int named = -1;    // a descriptor named by path, written as it is
+    std::string path;  // links followed
+    bool exists = false;
+    struct stat info {};
+  };
+  // Every check open() makes before it creates anything; kOpened when the output may be opened.
+  static Open examine(const std::string& path, Target& target, int& error);
+
   OutputFile(FileHandle file, std::string target, std::string temporary, bool target_existed);
   bool fail(int error);
   bool write_out(const char* data, std::size_t size);

@@ -41,6 +41,9 @@ int duplicate(int fd);
 // The longest name of one directory entry, in bytes.
 inline constexpr std::size_t kMaxNameLength = 255;
 
+// Whether this user may create files in the directory `folder`; false with errno set.
+bool may_create_in(const std::string& folder);
+
 // Writes the file's data at `fd` through to the disk. False with errno set.
 bool flush_data(int fd);
 

@@ -65,6 +65,8 @@ int named_descriptor(const std::string& path) {
   return fd;
 }
 
+bool may_create_in(const std::string& folder) { return ::access(folder.c_str(), W_OK | X_OK) == 0; }
+
 int duplicate(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 3); }
 
 bool flush_data(int fd) {

@@ -20,6 +20,8 @@ std::optional<std::string> follow_links(std::string path) { return path; }
 
 int named_descriptor(const std::string&) { return -1; }
 
+bool may_create_in(const std::string& folder) { return ::_access(folder.c_str(), 2) == 0; }
+
 int duplicate(int fd) { return ::_dup(fd); }
 
 bool flush_data(int fd) { return ::_commit(fd) == 0; }

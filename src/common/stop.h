@@ -26,8 +26,13 @@ inline constexpr int kFailure = 1;
 // A line for standard error: "wavconv: " and `text`, with CR LF.
 std::string error_line(std::string_view text);
 
+// A reason of the program's own in place of a system error number: a device where a file was
+// expected.
+inline constexpr int kNotRegularFile = -1;
+
 // The line for a failed system call on a file: "wavconv: <path>: <the system's reason>"; the
-// path's control characters shown as "?", an empty path as missing.
+// path's control characters shown as "?", an empty path as missing; kNotRegularFile as "not a
+// regular file".
 std::string system_error_line(std::string_view path, int error);
 
 // Stop without a message: "Stop - Program terminated.".

@@ -1,5 +1,7 @@
 #include "css/packed.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace wavconv::css {
@@ -57,10 +59,16 @@ std::string unpack(const unsigned char* words, std::size_t word_count, std::size
   return "";
 }
 
+// Stores samples `done`.. of `values` that fall in the kept range.
+void keep(const Kept& kept, std::int64_t done, const std::int32_t* values, std::int64_t n) {
+  std::int64_t from = std::max(done, kept.first);
+  std::int64_t to = std::min(done + n, kept.first + kept.count);
+  for (std::int64_t i = from; i < to; ++i) kept.out[i - kept.first] = values[i - done];
+}
+
 }  // namespace
 
-std::optional<DecodeFault> decode_e1(const ByteReader& read, std::int64_t count,
-                                     std::int32_t* out) {
+std::optional<DecodeFault> decode_e1(const ByteReader& read, std::int64_t count, Kept kept) {
   std::vector<unsigned char> block;
   std::vector<std::int32_t> values;
   std::int64_t position = 0, done = 0;
@@ -110,38 +118,52 @@ std::optional<DecodeFault> decode_e1(const ByteReader& read, std::int64_t count,
                      std::to_string(values[samples - 1]));
       }
     }
-    std::size_t used = static_cast<std::size_t>(std::min<std::int64_t>(samples, count - done));
-    std::copy(values.begin(), values.begin() + used, out + done);
-    done += static_cast<std::int64_t>(used);
+    std::int64_t used = std::min<std::int64_t>(static_cast<std::int64_t>(samples), count - done);
+    keep(kept, done, values.data(), used);
+    done += used;
     position += static_cast<std::int64_t>(length);
   }
   return std::nullopt;
 }
 
-std::optional<DecodeFault> decode_c0(const ByteReader& read, std::int64_t count,
-                                     std::int32_t* out) {
+std::optional<DecodeFault> decode_c0(const ByteReader& read, std::int64_t count, Kept kept) {
   constexpr std::size_t kChunk = 1 << 16;
+  constexpr std::size_t kShown = 64;  // characters of a bad token shown in the fault
   std::vector<unsigned char> chunk(kChunk);
   std::int64_t position = 0, done = 0, token_start = 0;
+  // The token being read: its first characters, and its value as far as it is one.
   std::string token;
-  bool at_end = false;
+  std::int64_t value = 0;
+  bool negative = false, digits = false, bad = false;
   auto is_space = [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-  auto finish_token = [&]() -> std::optional<DecodeFault> {
-    std::size_t i = token[0] == '+' || token[0] == '-' ? 1 : 0;
-    std::int64_t value = 0;
-    bool ok = i < token.size() && token.size() - i <= 11;
-    for (; ok && i < token.size(); ++i) {
-      ok = token[i] >= '0' && token[i] <= '9';
-      value = value * 10 + (token[i] - '0');
+  auto add = [&](unsigned char c) {
+    if (token.size() < kShown) token.push_back(static_cast<char>(c));
+    bool first = token.size() == 1;
+    if (first && (c == '+' || c == '-')) {
+      negative = c == '-';
+    } else if (c >= '0' && c <= '9') {
+      digits = true;
+      value = value * 10 + (c - '0');
+      bad = bad || value > std::int64_t{INT32_MAX} + 1;  // judged by value: leading zeros fit
+    } else {
+      bad = true;
     }
-    if (token[0] == '-') value = -value;
-    if (!ok || value < INT32_MIN || value > INT32_MAX) {
+  };
+  auto finish_token = [&]() -> std::optional<DecodeFault> {
+    std::int64_t signed_value = negative ? -value : value;
+    if (bad || !digits || signed_value < INT32_MIN || signed_value > INT32_MAX) {
       return DecodeFault{token_start, "\"" + token + "\" is no 32-bit integer"};
     }
-    out[done++] = static_cast<std::int32_t>(value);
+    if (done >= kept.first && done < kept.first + kept.count) {
+      kept.out[done - kept.first] = static_cast<std::int32_t>(signed_value);
+    }
+    ++done;
     token.clear();
+    value = 0;
+    negative = digits = bad = false;
     return std::nullopt;
   };
+  bool at_end = false;
   while (done < count && !at_end) {
     std::size_t got = read(position, chunk.data(), kChunk);
     at_end = got < kChunk;
@@ -149,7 +171,7 @@ std::optional<DecodeFault> decode_c0(const ByteReader& read, std::int64_t count,
       unsigned char c = chunk[i];
       if (!is_space(c)) {
         if (token.empty()) token_start = position + static_cast<std::int64_t>(i);
-        if (token.size() < 64) token.push_back(static_cast<char>(c));
+        add(c);
       } else if (!token.empty()) {
         if (auto fault = finish_token()) return fault;
       }

@@ -26,21 +26,6 @@ Refusal system_refusal(const std::string& path, int error, const char* what) {
   return {"sample file " + path + " " + what + ": " + std::strerror(error), error, path};
 }
 
-// The bytes of a gzip stream from where it stands to its end; -1 when the data is damaged.
-std::int64_t remaining_bytes(gzFile gz) {
-  std::vector<char> scratch(1 << 16);
-  std::int64_t total = 0;
-  while (true) {
-    int got = gzread(gz, scratch.data(), static_cast<unsigned>(scratch.size()));
-    if (got < 0) return -1;
-    if (got == 0) break;
-    total += got;
-  }
-  int error = Z_OK;
-  gzerror(gz, &error);
-  return error == Z_OK ? total : -1;
-}
-
 // The least and the greatest of the samples (both 0 when there are none). Compiled for AVX2 too
 // and chosen when the program starts: the portable instruction set has no 32-bit minimum.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(_WIN32)
@@ -58,7 +43,24 @@ extremes(const std::int32_t* values, std::size_t count) {
 
 }  // namespace
 
-std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSource& source) {
+std::shared_ptr<gzFile_s> GzipStreams::get(const std::string& path, common::FileHandle& file) {
+  if (stream_ && path == path_) {
+    int error = Z_OK;
+    gzerror(stream_.get(), &error);
+    if (error == Z_OK) return stream_;
+  }
+  stream_.reset();
+  gzFile gz = gzdopen(file.get(), "rb");
+  if (!gz) return nullptr;
+  file.release();
+  gzbuffer(gz, 1 << 17);
+  stream_.reset(gz, GzClose{});
+  path_ = path;
+  return stream_;
+}
+
+std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSource& source,
+                                                               GzipStreams* streams) {
   common::FileHandle file = common::open_for_reading(source.path);
   if (!file.valid()) return system_refusal(source.path, errno, "cannot be opened");
   const std::string code = datatype_code(source.datatype);
@@ -68,52 +70,88 @@ std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSourc
   if (::fstat(file.get(), &info) != 0)
     return system_refusal(source.path, errno, "cannot be opened");
   if (!S_ISREG(info.st_mode)) return Refusal{"sample file " + source.path + " is no regular file"};
-  std::int64_t size = info.st_size;
-  std::unique_ptr<gzFile_s, GzClose> gz;
+  std::shared_ptr<gzFile_s> gz;
   if (source.gzip) {
-    gz.reset(gzdopen(file.release(), "rb"));
+    GzipStreams own;
+    gz = (streams ? *streams : own).get(source.path, file);
     if (!gz) return Refusal{"sample file " + source.path + " cannot be read as gzip data"};
-    gzbuffer(gz.get(), 1 << 17);
-    size = remaining_bytes(gz.get());
-    if (size < 0 || gzdirect(gz.get()) || gzrewind(gz.get()) != 0) {
+    if (gzdirect(gz.get()))
       return Refusal{"sample file " + source.path + " holds damaged gzip data"};
-    }
   }
+  const std::int64_t size = info.st_size;  // of a plain file
   const auto w = static_cast<std::int64_t>(width(*type));
+  RecordSampleFile opened(source, *type, std::move(file), std::move(gz));
   if (w == 0) {
     // Packed samples: their count cannot be known from the data's size.
     if (source.nsamp <= 0) return Refusal{"nsamp must be given for " + code};
-    if (size < source.foff) {
-      return Refusal{"sample file " + source.path + " holds " + std::to_string(size) +
+    std::int64_t held = size;
+    if (opened.gz_ ? source.foff > 0 && !opened.reaches(source.foff - 1, held)
+                   : size < source.foff) {
+      if (opened.damaged_) return opened.damaged();
+      return Refusal{"sample file " + source.path + " holds " + std::to_string(held) +
                      " bytes, fewer than foff = " + std::to_string(source.foff)};
     }
-    RecordSampleFile opened(source, *type, std::move(file), std::move(gz));
     opened.nsamp_ = source.nsamp;
     return opened;
   }
   // A count or offset this large could not be stored; it is taken as more than the file holds.
   bool fits = source.nsamp <= 0 || source.nsamp <= (INT64_MAX - source.foff) / w;
-  std::int64_t needed = source.foff + (source.nsamp > 0 && fits ? source.nsamp * w : 0);
-  if (!fits || size < needed) {
-    return Refusal{"sample file " + source.path + " holds " + std::to_string(size) +
-                   " bytes, fewer than foff + nsamp x " + std::to_string(w) + " = " +
-                   (fits ? std::to_string(needed) : "more")};
+  if (!fits) return opened.too_short(size, false);
+  if (opened.gz_) {
+    // Inflated no further than needed: the length of a record that gives nsamp is checked when
+    // its samples are read; without nsamp the stream is measured, up to one block's worth.
+    const std::int64_t limit = source.foff + (kMaxSamples + 1) * w;
+    std::int64_t held = 0;
+    if (source.nsamp > 0 && source.nsamp <= kMaxSamples) {
+      opened.nsamp_ = source.nsamp;
+    } else if (opened.reaches(limit - 1, held)) {
+      opened.nsamp_ = source.nsamp > 0 ? source.nsamp : kMaxSamples + 1;
+    } else if (opened.damaged_) {
+      return opened.damaged();
+    } else if (held < source.foff + std::max<std::int64_t>(source.nsamp, 0) * w) {
+      return opened.too_short(held, true);
+    } else {
+      opened.nsamp_ = source.nsamp > 0 ? source.nsamp : (held - source.foff) / w;
+    }
+    return opened;
   }
-  RecordSampleFile opened(source, *type, std::move(file), std::move(gz));
+  std::int64_t needed = source.foff + (source.nsamp > 0 ? source.nsamp * w : 0);
+  if (size < needed) return opened.too_short(size, true);
   opened.nsamp_ = source.nsamp > 0 ? source.nsamp : (size - source.foff) / w;
   return opened;
+}
+
+Refusal RecordSampleFile::too_short(std::int64_t size, bool fits) const {
+  const auto w = static_cast<std::int64_t>(width(type_));
+  std::int64_t needed = source_.foff + (source_.nsamp > 0 && fits ? source_.nsamp * w : 0);
+  return Refusal{"sample file " + source_.path + " holds " + std::to_string(size) +
+                 " bytes, fewer than foff + nsamp x " + std::to_string(w) + " = " +
+                 (fits ? std::to_string(needed) : "more")};
+}
+
+Refusal RecordSampleFile::damaged() const {
+  return Refusal{"sample file " + source_.path + " holds damaged gzip data"};
 }
 
 std::size_t RecordSampleFile::read_bytes(std::int64_t position, unsigned char* data,
                                          std::size_t size) {
   std::size_t done = 0;
   if (gz_) {
-    if (gzseek(gz_.get(), position, SEEK_SET) != position) return 0;
+    if (gzseek(gz_.get(), position, SEEK_SET) != position) {
+      damaged_ = true;
+      return 0;
+    }
     while (done < size) {
       unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size - done, 1u << 30));
       int got = gzread(gz_.get(), data + done, chunk);
       if (got <= 0) break;
       done += static_cast<std::size_t>(got);
+    }
+    if (done < size) {
+      // The end of the data: a stream cut short or damaged is no end.
+      int error = Z_OK;
+      gzerror(gz_.get(), &error);
+      damaged_ = damaged_ || error != Z_OK;
     }
     return done;
   }
@@ -126,27 +164,38 @@ std::size_t RecordSampleFile::read_bytes(std::int64_t position, unsigned char* d
   return done;
 }
 
+bool RecordSampleFile::reaches(std::int64_t position, std::int64_t& size) {
+  // A byte the stream has passed exists; going back for it would inflate the stream again.
+  if (gztell(gz_.get()) > position) return true;
+  unsigned char byte;
+  if (read_bytes(position, &byte, 1) == 1) return true;
+  size = damaged_ ? 0 : static_cast<std::int64_t>(gztell(gz_.get()));
+  return false;
+}
+
 std::variant<Samples, Refusal> RecordSampleFile::read_packed(std::int64_t first,
                                                              std::int64_t count) {
-  // Every one of the nsamp samples is decoded, so that damage after the window refuses too.
   Samples samples;
   try {
-    samples = allocate_samples(count, 4 * static_cast<std::size_t>(nsamp_));
+    samples = allocate_samples(count, 4 * static_cast<std::size_t>(count));
   } catch (const std::bad_alloc&) {
-    return Refusal{"not enough memory for " + std::to_string(nsamp_) + " samples"};
+    return Refusal{"not enough memory for " + std::to_string(count) + " samples"};
   }
   ByteReader reader = [this](std::int64_t position, unsigned char* out, std::size_t size) {
     return read_bytes(source_.foff + position, out, size);
   };
+  // Every one of the nsamp samples is decoded, so that damage after the window refuses too;
+  // only the window's are kept.
   std::int32_t* out = samples.values.get();
+  Kept kept{first - 1, count, out};
   std::optional<DecodeFault> fault =
-      type_ == Datatype::e1 ? decode_e1(reader, nsamp_, out) : decode_c0(reader, nsamp_, out);
+      type_ == Datatype::e1 ? decode_e1(reader, nsamp_, kept) : decode_c0(reader, nsamp_, kept);
+  if (damaged_) return damaged();
   if (fault) {
     const char* where = type_ == Datatype::e1 ? " block at byte " : " text at byte ";
     return Refusal{datatype_code(source_.datatype) + where +
                    std::to_string(source_.foff + fault->offset) + ": " + fault->fault};
   }
-  std::copy(out + (first - 1), out + (first - 1 + count), out);
   for (std::int64_t i = 0; i < count; ++i) {
     if (out[i] < kLowest || out[i] > kHighest) {
       return Refusal{"sample " + std::to_string(first + i) + " is " + std::to_string(out[i]) +
@@ -171,8 +220,17 @@ std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::i
     return Refusal{"not enough memory for " + std::to_string(count) + " samples"};
   }
   auto* raw = reinterpret_cast<unsigned char*>(samples.values.get()) + (slot - w) * n;
+  std::int64_t held = 0;
   if (read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n) != w * n) {
-    return Refusal{"sample file " + source_.path + " cannot be read"};
+    if (damaged_) return damaged();
+    if (!gz_) return Refusal{"sample file " + source_.path + " cannot be read"};
+    return too_short(static_cast<std::int64_t>(gztell(gz_.get())), true);
+  }
+  // A gzipped record that gives nsamp is checked to its last byte after its window is read, so
+  // that the stream is inflated once.
+  if (gz_ && source_.nsamp > 0 &&
+      !reaches(source_.foff + source_.nsamp * static_cast<std::int64_t>(w) - 1, held)) {
+    return damaged_ ? damaged() : too_short(held, true);
   }
   std::int32_t* out = samples.values.get();
   auto too_wide = [&](std::size_t i, double v) {

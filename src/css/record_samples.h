@@ -38,39 +38,68 @@ struct Rounding {
   double largest = 0;  // the largest change of one sample
 };
 
-// The samples of one record, opened and measured, read on demand.
+struct GzClose {
+  void operator()(gzFile file) const { gzclose(file); }
+};
+
+class RecordSampleFile;
+
+// The inflating stream of the gzip file read last, kept open so that the next record reading
+// the same file further on continues it instead of inflating it again from its start.
+class GzipStreams {
+ public:
+  // The kept stream when it reads `path` and has met no error; otherwise a new one on `file`
+  // (nothing when zlib cannot start one).
+  std::shared_ptr<gzFile_s> get(const std::string& path, common::FileHandle& file);
+
+ private:
+  std::string path_;
+  std::shared_ptr<gzFile_s> stream_;
+};
+
+// The samples of one record, opened and measured, read on demand. A gzipped file is inflated
+// only as far as the record needs (the whole stream only when nsamp is not given, and then at
+// most to the largest record one block can hold).
 class RecordSampleFile {
  public:
   // A refusal, in this order, when the file cannot be opened, its datatype is not one that is
-  // read, its gzip data is damaged, or it holds fewer than foff + nsamp x width bytes.
-  static std::variant<RecordSampleFile, Refusal> open(const SampleSource& source);
+  // read, its gzip data is damaged, or it holds fewer than foff + nsamp x width bytes (for a
+  // gzipped file the last is found by read()). With `streams`, a gzip stream is shared with the
+  // records before and after.
+  static std::variant<RecordSampleFile, Refusal> open(const SampleSource& source,
+                                                      GzipStreams* streams = nullptr);
 
-  // The record's sample count: nsamp, or the whole samples after foff.
+  // The record's sample count: nsamp, or the whole samples after foff (for more than one block
+  // can hold, kMaxSamples + 1).
   std::int64_t nsamp() const { return nsamp_; }
 
   // Samples first..first + count - 1 (from 1), decoded. Each must fit an 8-column field; a float
-  // sample must be finite and whole, or is rounded (halves away from zero) when `round`.
+  // sample must be finite and whole, or is rounded (halves away from zero) when `round`. e1 and c0
+  // samples are decoded and checked to the last of nsamp, and only the window's are kept.
   std::variant<Samples, Refusal> read(std::int64_t first, std::int64_t count, bool round,
                                       Rounding& rounding);
 
  private:
-  struct GzClose {
-    void operator()(gzFile file) const { gzclose(file); }
-  };
-
   RecordSampleFile(const SampleSource& source, Datatype type, common::FileHandle file,
-                   std::unique_ptr<gzFile_s, GzClose> gz)
+                   std::shared_ptr<gzFile_s> gz)
       : source_(source), type_(type), file_(std::move(file)), gz_(std::move(gz)) {}
   // Reads up to `size` bytes from byte `position` of the data; the count read, less only at its
   // end.
   std::size_t read_bytes(std::int64_t position, unsigned char* data, std::size_t size);
-  // read() for e1 and c0: all nsamp samples decoded from foff, the window's kept.
+  // For a gzipped file: whether its data reaches byte `position`; when not, the stream's size.
+  bool reaches(std::int64_t position, std::int64_t& size);
+  // The refusal of a file of `size` bytes that holds fewer than the record needs (`fits`: the
+  // record's byte count could be computed at all).
+  Refusal too_short(std::int64_t size, bool fits) const;
+  Refusal damaged() const;
+  // read() for e1 and c0.
   std::variant<Samples, Refusal> read_packed(std::int64_t first, std::int64_t count);
 
   SampleSource source_;
   Datatype type_;
   common::FileHandle file_;  // a plain file
-  std::unique_ptr<gzFile_s, GzClose> gz_;
+  std::shared_ptr<gzFile_s> gz_;
+  bool damaged_ = false;  // the gzip stream ended early or its data is damaged
   std::int64_t nsamp_ = 0;
 };
 

@@ -1,9 +1,12 @@
 #include "css/wfdisc.h"
 
 #include <cerrno>
+#include <vector>
 
 #include "common/files.h"
 #include "common/format.h"
+#include "common/platform.h"
+#include "common/stop.h"
 #include "common/text.h"
 
 namespace wavconv::css {
@@ -16,34 +19,111 @@ const common::Format& wfdisc_format() {
   return format;
 }
 
-// The fields record mode uses, in the 283-column layout and in the 287-column KB Core layout.
-const common::Format& record_format(bool kb_core) {
-  static const common::Format css = common::Format::parse(
-      "(A6,1X,A8,1X,F17.5,46X,I8,1X,F11.7,1X,2(F16.6,1X),A6,1X,A1,1X,A2,1X,A1,1X,A64,1X,A32,1X,"
-      "I10)");
-  static const common::Format kb = common::Format::parse(
-      "(A6,1X,A8,1X,F17.5,47X,I8,1X,F11.7,1X,2(F16.6,1X),A6,1X,A1,1X,A2,1X,A1,1X,A64,1X,A32,1X,"
-      "I10)");
-  return kb_core ? kb : css;
+// The header file opened for reading; a character or block device (such as /dev/zero, which
+// never ends a line) is refused like a file that cannot be opened. A FIFO is read.
+common::FileHandle open_header(const std::string& path, int& system_error) {
+  common::FileHandle file = common::open_for_reading(path);
+  system_error = file.valid() ? 0 : errno;
+  struct stat info;
+  if (file.valid() && ::fstat(file.get(), &info) == 0 &&
+      (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
+    system_error = common::kNotRegularFile;
+    return common::FileHandle();
+  }
+  return file;
 }
 
 bool is_absolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
 
 }  // namespace
 
-bool parse_record(std::string_view line, Wfdisc& record) {
+std::string FieldError::message() const {
+  std::size_t begin = text.find_first_not_of(' ');
+  std::string shown =
+      begin == std::string::npos ? "" : text.substr(begin, text.find_last_not_of(' ') - begin + 1);
+  return name + " (columns " + std::to_string(first) + "-" + std::to_string(last) +
+         ") does not read: \"" + shown + "\"";
+}
+
+namespace {
+
+// A field record mode reads: its columns in the 283-column layout, and where it goes.
+struct RecordField {
+  const char* name;
+  int first, last;
+  common::Destination destination;
+};
+
+// The format that reads one field of `width` columns as `kind` ('I', 'F' or 'A').
+const common::Format& field_format(char kind, int width) {
+  static std::vector<common::Format> formats[3];
+  std::vector<common::Format>& of_kind = formats[kind == 'I' ? 0 : kind == 'F' ? 1 : 2];
+  while (static_cast<int>(of_kind.size()) <= width) {
+    std::string text =
+        "(" + std::string(1, kind) + std::to_string(of_kind.size()) + (kind == 'F' ? ".0)" : ")");
+    of_kind.push_back(common::Format::parse(of_kind.empty() ? "(A1)" : text));
+  }
+  return of_kind[static_cast<std::size_t>(width)];
+}
+
+// A real written without a decimal point gets one after its digits, so that it reads as written
+// rather than with the field's implied decimals.
+std::string as_written(std::string text) {
+  if (text.find('.') != std::string::npos) return text;
+  std::size_t i = text.find_first_not_of(' ');
+  if (i == std::string::npos) return text;
+  if (text[i] == '+' || text[i] == '-') ++i;
+  std::size_t digits = i;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits > i) text.insert(digits, 1, '.');
+  return text;
+}
+
+}  // namespace
+
+std::optional<FieldError> parse_record(std::string_view line, Wfdisc& record) {
   constexpr std::size_t kKbCoreLength = 287;
-  const common::Destination fields[] = {
-      &record.sta,   &record.chan,   &record.time,    &record.nsamp,   &record.samprate,
-      &record.calib, &record.calper, &record.instype, &record.segtype, &record.datatype,
-      &record.clip,  &record.dir,    &record.dfile,   &record.foff};
-  return common::read(record_format(line.size() == kKbCoreLength), line, fields) ==
-         common::ReadStatus::kOk;
+  // The KB Core layout has one column more before nsamp.
+  const int shift = line.size() == kKbCoreLength ? 1 : 0;
+  const RecordField fields[] = {
+      {"sta", 1, 6, &record.sta},
+      {"chan", 8, 15, &record.chan},
+      {"time", 17, 33, &record.time},
+      {"nsamp", 80 + shift, 87 + shift, &record.nsamp},
+      {"samprate", 89 + shift, 99 + shift, &record.samprate},
+      {"calib", 101 + shift, 116 + shift, &record.calib},
+      {"calper", 118 + shift, 133 + shift, &record.calper},
+      {"instype", 135 + shift, 140 + shift, &record.instype},
+      {"segtype", 142 + shift, 142 + shift, &record.segtype},
+      {"datatype", 144 + shift, 145 + shift, &record.datatype},
+      {"clip", 147 + shift, 147 + shift, &record.clip},
+      {"dir", 149 + shift, 212 + shift, &record.dir},
+      {"dfile", 214 + shift, 245 + shift, &record.dfile},
+      {"foff", 247 + shift, 256 + shift, &record.foff},
+  };
+  for (const RecordField& field : fields) {
+    const auto width = static_cast<std::size_t>(field.last - field.first + 1);
+    const auto start = static_cast<std::size_t>(field.first - 1);
+    // A short line reads as if filled with blanks.
+    std::string text(start < line.size() ? line.substr(start, width) : std::string_view());
+    text.resize(width, ' ');
+    if (auto* target = std::get_if<std::string*>(&field.destination)) {
+      **target = text;
+      continue;
+    }
+    const bool integer = std::holds_alternative<std::int32_t*>(field.destination);
+    std::string input = integer ? text : as_written(text);
+    const common::Destination destination[] = {field.destination};
+    if (common::read(field_format(integer ? 'I' : 'F', static_cast<int>(input.size())), input,
+                     destination) != common::ReadStatus::kOk) {
+      return FieldError{field.name, field.first, field.last, text};
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<WfdiscRecords> WfdiscRecords::open(const std::string& path, int& system_error) {
-  common::FileHandle file = common::open_for_reading(path);
-  system_error = file.valid() ? 0 : errno;
+  common::FileHandle file = open_header(path, system_error);
   if (!file.valid()) return std::nullopt;
   return WfdiscRecords(std::move(file));
 }
@@ -67,12 +147,8 @@ bool parse_wfdisc(std::string_view line, Wfdisc& record) {
 }
 
 HeaderError read_wfdisc(const std::string& path, Wfdisc& record, int& system_error) {
-  system_error = 0;
-  common::FileHandle file = common::open_for_reading(path);
-  if (!file.valid()) {
-    system_error = errno;
-    return HeaderError::kOpen;
-  }
+  common::FileHandle file = open_header(path, system_error);
+  if (!file.valid()) return HeaderError::kOpen;
   common::TextReader reader(std::move(file));
   std::optional<std::string_view> line = reader.next_record();
   system_error = reader.error();

@@ -48,11 +48,21 @@ bool parse_wfdisc(std::string_view line, Wfdisc& record);
 // when opening or reading the file failed, 0 otherwise.
 HeaderError read_wfdisc(const std::string& path, Wfdisc& record, int& system_error);
 
+// A field of a record that does not read: its name, its columns (from 1) and its text.
+struct FieldError {
+  std::string name;
+  int first, last;
+  std::string text;
+  // `name (columns first-last) does not read: "text"`, the text without its outer blanks.
+  std::string message() const;
+};
+
 // Reads one record for record mode: a line of exactly 287 characters in the NNSA KB Core layout,
 // any other in the 283-column layout. Only the fields a conversion uses are read (`wfid`,
-// `chanid`, `jdate`, `endtime`, `commid` and `lddate` are not). False when one of them does not
-// read.
-bool parse_record(std::string_view line, Wfdisc& record);
+// `chanid`, `jdate`, `endtime`, `commid` and `lddate` are not). A number is read as written: one
+// without a decimal point is a whole number (`20` is 20.0), not one with implied decimals. The
+// first field that does not read, if any.
+std::optional<FieldError> parse_record(std::string_view line, Wfdisc& record);
 
 // The records of a header file: its lines that hold anything but blanks, numbered from 1.
 class WfdiscRecords {

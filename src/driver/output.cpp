@@ -56,6 +56,19 @@ std::unique_ptr<common::OutputFile> open_output(const std::string& path, common:
   return output;
 }
 
+std::string check_output(const std::string& path, common::Console& console) {
+  int error = 0;
+  common::OutputFile::Open result = common::OutputFile::check(path, error);
+  if (result == common::OutputFile::Open::kFailed ||
+      result == common::OutputFile::Open::kWriteFails) {
+    console.write_error(common::system_error_line(path, error));
+    common::stop(
+        result == common::OutputFile::Open::kFailed ? kOpenOutputFailed : kWriteOutputFailed,
+        common::kFailure);
+  }
+  return output_refusal(result);
+}
+
 void stop_write_failed(const std::string& path, const common::OutputFile& output,
                        common::Console& console) {
   console.write_error(common::system_error_line(path, output.error()));

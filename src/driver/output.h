@@ -34,6 +34,11 @@ std::string output_refusal(common::OutputFile::Open result);
 std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console,
                                                 std::string* refusal = nullptr);
 
+// What opening `path` would do, without creating anything (a listing's check): stops the run as
+// open_output() would, or gives its refusal (empty when the output may be opened). A file that
+// may not be written stops the run as its first write would.
+std::string check_output(const std::string& path, common::Console& console);
+
 // Stops the run with the write failure of `output`.
 [[noreturn]] void stop_write_failed(const std::string& path, const common::OutputFile& output,
                                     common::Console& console);

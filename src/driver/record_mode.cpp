@@ -1,12 +1,14 @@
 #include "driver/record_mode.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/calendar.h"
 #include "common/platform.h"
@@ -28,10 +30,55 @@ constexpr double kNullTime = -9999999999.0;
 // (as milliseconds for a time).
 constexpr double kLargest = 9.0e15;
 
-using FileId = std::pair<std::uint64_t, std::uint64_t>;
+// Files the run has met, each by a 64-bit key: its identity when it exists, otherwise its path.
+// Eight bytes a file, whatever the number of records.
+class FileKeys {
+ public:
+  void insert(std::uint64_t key) {
+    recent_.push_back(key);
+    if (recent_.size() < kRecent) return;
+    std::sort(recent_.begin(), recent_.end());
+    std::size_t middle = sorted_.size();
+    sorted_.insert(sorted_.end(), recent_.begin(), recent_.end());
+    std::inplace_merge(sorted_.begin(), sorted_.begin() + static_cast<std::ptrdiff_t>(middle),
+                       sorted_.end());
+    recent_.clear();
+  }
+  bool contains(std::uint64_t key) const {
+    return std::binary_search(sorted_.begin(), sorted_.end(), key) ||
+           std::find(recent_.begin(), recent_.end(), key) != recent_.end();
+  }
 
-std::optional<FileId> file_id(const std::string& path) {
-  return common::platform::file_identity(path);
+ private:
+  static constexpr std::size_t kRecent = 1024;
+  std::vector<std::uint64_t> sorted_, recent_;
+};
+
+std::uint64_t mix(std::uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdULL;
+  x ^= x >> 33;
+  x *= 0xc4ceb9fe1a85ec53ULL;
+  return x ^ (x >> 33);
+}
+
+// The key of an existing file, from its identity; nothing when it does not exist.
+std::optional<std::uint64_t> identity_key(const std::string& path) {
+  auto id = common::platform::file_identity(path);
+  if (!id) return std::nullopt;
+  return mix(id->first * 0x9e3779b97f4a7c15ULL ^ mix(id->second));
+}
+
+// The key of an output: its identity when it exists, otherwise its path with links followed.
+std::uint64_t output_key(const std::string& path) {
+  if (auto key = identity_key(path)) return *key;
+  std::string target = common::platform::follow_links(path).value_or(path);
+  std::error_code error;
+  std::filesystem::path full = std::filesystem::absolute(target, error);
+  std::string text = (error ? std::filesystem::path(target) : full).lexically_normal().string();
+  std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ULL;
+  return mix(hash ^ 0x5a5a5a5a5a5a5a5aULL);
 }
 
 // Where a record's samples are: the resolved path, or the same with ".gz" when only that
@@ -56,7 +103,7 @@ css::SampleSource locate(const std::string& header_path, const css::Wfdisc& reco
 struct Record {
   std::int64_t number = 0;
   css::Wfdisc fields;
-  bool parsed = false;
+  std::optional<css::FieldError> unread;  // the first field that does not read
   css::SampleSource source;
   std::int64_t nsamp = 0;  // as the header says, then as the samples hold
   std::string label;       // " Record n (STA CHAN): "
@@ -78,8 +125,9 @@ class RecordRun {
   void collect_inputs();
   // The record's samples of its window, decoded; or why not.
   std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> samples_of(
-      Record& record, css::Rounding& rounding) const;
+      Record& record, css::Rounding& rounding);
   std::optional<css::Refusal> convert(Record& record);
+  // The output checks of a record, in the order the run makes them; with /Q nothing is written.
   std::optional<css::Refusal> write(const Record& record, const gse::Window& window,
                                     const css::Samples& samples);
   void report(const Record& record, const css::Refusal& refusal);
@@ -88,26 +136,29 @@ class RecordRun {
   const Settings& settings_;
   std::string header_path_;
   common::Console& console_;
-  std::set<FileId> inputs_;        // the header and every selected record's sample file
-  std::set<std::string> written_;  // output paths this run has put in place
-  std::string output_path_;        // the one output named, if any
+  FileKeys inputs_;          // the header and every selected record's sample file
+  FileKeys written_;         // outputs this run has put in place (with /Q: would have)
+  bool one_output_ = false;  // an output name was given: every block goes there
+  std::string output_path_;
   std::unique_ptr<common::OutputFile> output_;
+  bool output_checked_ = false;  // with /Q: the one output passed the checks of its opening
+  css::GzipStreams gzip_streams_;
 };
 
 Record RecordRun::read_record(std::int64_t number, std::string_view line) const {
   Record record;
   record.number = number;
-  record.parsed = css::parse_record(line, record.fields);
+  record.unread = css::parse_record(line, record.fields);
   record.nsamp = record.fields.nsamp;
   record.source = locate(header_path_, record.fields);
   record.label = " Record " + std::to_string(number) + " (" +
-                 std::string(common::cut_at_blank(record.fields.sta)) + " " +
-                 std::string(common::cut_at_blank(record.fields.chan)) + "): ";
+                 common::printable(common::cut_at_blank(record.fields.sta)) + " " +
+                 common::printable(common::cut_at_blank(record.fields.chan)) + "): ";
   return record;
 }
 
 void RecordRun::collect_inputs() {
-  if (auto id = file_id(header_path_)) inputs_.insert(*id);
+  if (auto key = identity_key(header_path_)) inputs_.insert(*key);
   int error = 0;
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   std::int64_t number = 0;
@@ -115,21 +166,21 @@ void RecordRun::collect_inputs() {
     std::optional<std::string_view> line = records->next(number);
     if (!line) break;
     if (!selected(number)) continue;
-    if (auto id = file_id(read_record(number, *line).source.path)) inputs_.insert(*id);
+    if (auto key = identity_key(read_record(number, *line).source.path)) inputs_.insert(*key);
   }
 }
 
 std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samples_of(
-    Record& record, css::Rounding& rounding) const {
+    Record& record, css::Rounding& rounding) {
   const css::Wfdisc& f = record.fields;
-  if (!record.parsed) return css::Refusal{"a numeric field does not read"};
+  if (record.unread) return css::Refusal{record.unread->message()};
   if (f.time <= kNullTime) return css::Refusal{"time is the null value"};
   if (!(std::fabs(f.time) < kLargest)) return css::Refusal{"time is out of range"};
   if (!(f.samprate > 0)) return css::Refusal{"samprate is not above 0"};
   if (f.foff < 0) return css::Refusal{"foff is negative"};
   std::string_view dfile = common::cut_at_blank(f.dfile);
   if (dfile.empty() || dfile == "-") return css::Refusal{"no dfile"};
-  auto opened = css::RecordSampleFile::open(record.source);
+  auto opened = css::RecordSampleFile::open(record.source, &gzip_streams_);
   if (auto* refusal = std::get_if<css::Refusal>(&opened)) return std::move(*refusal);
   auto& file = std::get<css::RecordSampleFile>(opened);
   record.nsamp = file.nsamp();
@@ -137,8 +188,10 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
     return css::Refusal{"more samples than one GSE block can hold"};
   }
   double rate = f.samprate;
+  // The default length means "to the end": no product with the rate is formed for it.
   if (!(std::fabs(settings_.jump * rate) < kLargest &&
-        std::fabs(settings_.length * rate) < kLargest)) {
+        (settings_.length == gse::kWholeSegment ||
+         std::fabs(settings_.length * rate) < kLargest))) {
     return css::Refusal{"jump or length out of range at this samprate"};
   }
   gse::Window window =
@@ -158,7 +211,19 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   std::string day_text = gse::day_of_year_text(start.day_of_year);
   // Only the window's samples were read.
   std::span<const std::int32_t> values = samples.span();
-  if (!output_path_.empty()) {
+  if (one_output_) {
+    if (settings_.query) {
+      if (!output_checked_) {
+        std::string refusal = check_output(output_path_, console_);
+        if (!refusal.empty()) {
+          console_.write_error(
+              common::error_line(common::printable(output_path_) + ": " + refusal));
+          common::stop(kOpenOutputFailed, common::kFailure);
+        }
+        output_checked_ = true;
+      }
+      return std::nullopt;
+    }
     if (!output_) output_ = open_output(output_path_, console_);
     if (!gse::write_block(f, start, day_text, values, *output_, false).written) {
       stop_write_failed(output_path_, *output_, console_);
@@ -167,16 +232,25 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   }
   std::string name = gse::record_output_name(f.sta, f.chan, start);
   std::string path = join_path(settings_.dirout, name);
-  if (written_.count(path)) return css::Refusal{"output " + path + " was written by this run"};
-  std::optional<FileId> id = file_id(path);
-  if (id && inputs_.count(*id)) return css::Refusal{"output " + path + " would replace an input"};
+  std::uint64_t key = output_key(path);
+  if (written_.contains(key)) return css::Refusal{"output " + path + " was written by this run"};
+  std::optional<std::uint64_t> existing = identity_key(path);
+  if (existing && inputs_.contains(*existing)) {
+    return css::Refusal{"output " + path + " would replace an input"};
+  }
+  if (settings_.query) {
+    std::string refusal = check_output(path, console_);
+    if (!refusal.empty()) return css::Refusal{"output " + path + ": " + refusal};
+    written_.insert(key);
+    return std::nullopt;
+  }
   std::string refusal;
   std::unique_ptr<common::OutputFile> output = open_output(path, console_, &refusal);
   if (!output) return css::Refusal{"output " + path + ": " + refusal};
   if (!gse::write_block(f, start, day_text, values, *output).written || !output->close()) {
     stop_write_failed(path, *output, console_);
   }
-  written_.insert(path);
+  written_.insert(identity_key(path).value_or(key));
   return std::nullopt;
 }
 
@@ -184,10 +258,9 @@ std::optional<css::Refusal> RecordRun::convert(Record& record) {
   css::Rounding rounding;
   auto loaded = samples_of(record, rounding);
   if (auto* refusal = std::get_if<css::Refusal>(&loaded)) return std::move(*refusal);
-  if (settings_.query) return std::nullopt;
   auto& [samples, window] = std::get<std::pair<css::Samples, gse::Window>>(loaded);
   if (auto refusal = write(record, window, samples)) return refusal;
-  if (rounding.changed > 0) {
+  if (rounding.changed > 0 && !settings_.query) {
     char largest[32];
     std::snprintf(largest, sizeof largest, "%.6g", rounding.largest);
     console_.write_line(record.label + std::to_string(rounding.changed) +
@@ -217,8 +290,9 @@ void RecordRun::query_line(const Record& record, const std::optional<css::Refusa
   std::snprintf(rate, sizeof rate, "%g", static_cast<double>(f.samprate));
   std::string code = css::datatype_code(f.datatype);
   console_.write_line(record.label + time + " " + std::to_string(record.nsamp) + " " + rate + " " +
-                      (code.empty() ? "-" : code) + " " + common::printable(record.source.path) +
-                      " " + (refusal ? common::printable(refusal->why) : std::string("ok")));
+                      (code.empty() ? "-" : common::printable(code)) + " " +
+                      common::printable(record.source.path) + " " +
+                      (refusal ? common::printable(refusal->why) : std::string("ok")));
 }
 
 void RecordRun::run() {
@@ -226,10 +300,11 @@ void RecordRun::run() {
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   if (!records) stop_header_failed(header_path_, css::HeaderError::kOpen, error, console_);
   collect_inputs();
-  if (settings_.OutFile && !settings_.query) {
+  if (settings_.OutFile) {
+    one_output_ = true;
     output_path_ = join_path(settings_.dirout, *settings_.OutFile);
-    std::optional<FileId> id = file_id(output_path_);
-    if (id && inputs_.count(*id)) common::stop(kOpenOutputFailed, common::kFailure);
+    std::optional<std::uint64_t> key = identity_key(output_path_);
+    if (key && inputs_.contains(*key)) common::stop(kOpenOutputFailed, common::kFailure);
   }
   std::int64_t number = 0, chosen = 0, refused = 0;
   while (std::optional<std::string_view> line = records->next(number)) {

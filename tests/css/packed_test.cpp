@@ -24,12 +24,14 @@ ByteReader reader_of(const std::string& data) {
   };
 }
 
-// The decoded values, or the fault as "offset: text".
+// The decoded values (`keep` of them from `first`, or all), or the fault as "offset: text".
 std::variant<Values, std::string> decode(const std::string& data, std::int64_t count,
-                                         bool e1 = true) {
-  Values out(static_cast<std::size_t>(count));
-  std::optional<DecodeFault> fault = e1 ? decode_e1(reader_of(data), count, out.data())
-                                        : decode_c0(reader_of(data), count, out.data());
+                                         bool e1 = true, std::int64_t first = 0,
+                                         std::int64_t keep = -1) {
+  Values out(static_cast<std::size_t>(keep < 0 ? count : keep));
+  Kept kept{first, static_cast<std::int64_t>(out.size()), out.data()};
+  std::optional<DecodeFault> fault =
+      e1 ? decode_e1(reader_of(data), count, kept) : decode_c0(reader_of(data), count, kept);
   if (fault) return std::to_string(fault->offset) + ": " + fault->fault;
   return out;
 }
@@ -117,6 +119,24 @@ TEST(E1, EveryDamageRefusesNamingTheBlock) {
   }
 }
 
+// Only the kept samples are stored, from any block and across block edges; every block is still
+// checked, also after them.
+TEST(E1, KeepsOnlyTheWindowButChecksEveryBlock) {
+  Values values(3000);
+  for (std::size_t i = 0; i < values.size(); ++i)
+    values[i] = static_cast<std::int32_t>(i * 7 % 1000);
+  std::string data = encode_e1(values, 1, 700);  // five blocks
+  for (auto [first, keep] : {std::pair{0, 1}, {5, 2000}, {2999, 1}, {1000, 0}, {0, 3000}}) {
+    SCOPED_TRACE(first);
+    Values expected(values.begin() + first, values.begin() + first + keep);
+    EXPECT_EQ(std::get<Values>(decode(data, 3000, true, first, keep)), expected);
+  }
+  std::string damaged = data;
+  damaged[damaged.size() - 1] ^= 0x55;  // the last block's packets
+  EXPECT_TRUE(std::holds_alternative<std::string>(decode(damaged, 3000, true, 0, 10)));
+  EXPECT_EQ(std::get<Values>(decode(" 5 6 7 8 ", 4, false, 1, 2)), (Values{6, 7}));
+}
+
 TEST(G2, GainsAndBothEndsOfTheMantissa) {
   std::vector<unsigned char> bytes = {0x00, 0x00, 0x3f, 0xff, 0x7f, 0x3f,
                                       0xbf, 0x3f, 0xc0, 0x00, 0xff, 0xff};
@@ -129,6 +149,10 @@ TEST(C0, TokensBetweenAnyWhiteSpaceEachA32BitInteger) {
   EXPECT_EQ(std::get<Values>(decode(" 1\t-2\r\n+3\v\f 2147483647\n-2147483648 9 x", 5, false)),
             (Values{1, -2, 3, 2147483647, -2147483648}));
   EXPECT_EQ(std::get<Values>(decode(std::string(70000, ' ') + "42", 1, false)), Values{42});
+  // Judged by value: leading zeros of any number.
+  EXPECT_EQ(std::get<Values>(decode(
+                "000000000001 -000000000002147483648 " + std::string(100, '0') + "7", 3, false)),
+            (Values{1, -2147483648, 7}));
   struct Case {
     const char* text;
     const char* fault;
@@ -136,6 +160,8 @@ TEST(C0, TokensBetweenAnyWhiteSpaceEachA32BitInteger) {
       {"1 2", "3: text ends after 2 of 3 samples"},
       {"1 2x 3", "2: \"2x\" is no 32-bit integer"},
       {"1 2147483648 3", "2: \"2147483648\" is no 32-bit integer"},
+      {"1 00000000002147483648 3", "2: \"00000000002147483648\" is no 32-bit integer"},
+      {"1 99999999999999999999999 3", "2: \"99999999999999999999999\" is no 32-bit integer"},
       {"1 - 3", "2: \"-\" is no 32-bit integer"},
       {"1 1.5 3", "2: \"1.5\" is no 32-bit integer"},
   };

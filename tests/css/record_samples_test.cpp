@@ -55,6 +55,39 @@ TEST(RecordSamples, WindowAtAnOffsetFromAPlainOrGzippedFile) {
   }
 }
 
+// Records on one gzip file share its stream, forward and back, and a gzipped file's length is
+// still checked to the record's last byte (with the stream's true size in the refusal).
+TEST(RecordSamples, GzipStreamSharedAcrossRecordsInAnyOrder) {
+  testing::TempDir dir;
+  std::vector<int> all(2000);
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i * 37 % 5000) - 2500;
+  write_gzipped(dir.file("s.w.gz"), testing::sample_bytes(all));
+  GzipStreams streams;
+  auto window = [&](std::int64_t foff, std::int64_t nsamp, std::int64_t first,
+                    std::int64_t count) -> std::variant<Values, std::string> {
+    SampleSource source{dir.file("s.w.gz"), true, foff, nsamp, nsamp == 7 ? "e1" : "i4"};
+    auto opened = RecordSampleFile::open(source, &streams);
+    if (auto* refusal = std::get_if<Refusal>(&opened)) return refusal->why;
+    Rounding rounding;
+    auto samples = std::get<RecordSampleFile>(opened).read(first, count, false, rounding);
+    if (auto* refusal = std::get_if<Refusal>(&samples)) return refusal->why;
+    auto values = std::get<Samples>(samples).span();
+    return Values(values.begin(), values.end());
+  };
+  for (std::int64_t record : {0, 1, 2, 5, 19, 3, 0}) {
+    SCOPED_TRACE(record);
+    Values expected(all.begin() + record * 100 + 10, all.begin() + record * 100 + 60);
+    EXPECT_EQ(std::get<Values>(window(record * 400, 100, 11, 50)), expected);
+  }
+  EXPECT_EQ(std::get<Values>(window(7992, 0, 1, 2)), (Values{all[1998], all[1999]}));
+  EXPECT_EQ(std::get<std::string>(window(4, 2000, 1, 1)),
+            "sample file " + dir.file("s.w.gz") +
+                " holds 8000 bytes, fewer than foff + nsamp x 4 = 8004");
+  EXPECT_EQ(std::get<std::string>(window(9000, 7, 1, 1)),
+            "sample file " + dir.file("s.w.gz") + " holds 8000 bytes, fewer than foff = 9000");
+  EXPECT_EQ(std::get<Values>(window(0, 100, 1, 1)), Values{all[0]});
+}
+
 TEST(RecordSamples, DamagedGzipDataIsRefused) {
   testing::TempDir dir;
   write_gzipped(dir.file("whole.w.gz"), testing::sample_bytes(std::vector<int>(5000, 7)));

@@ -83,15 +83,49 @@ TEST(RecordRead, BothLayoutsFieldsNotUsedNeverRead) {
   kb.replace(79, 9, "     4800");
   kb.replace(247, 10, "     19200");
   Wfdisc a, b;
-  ASSERT_TRUE(parse_record(css, a));
-  ASSERT_TRUE(parse_record(kb, b));
+  ASSERT_FALSE(parse_record(css, a));
+  ASSERT_FALSE(parse_record(kb, b));
   EXPECT_EQ(a.foff, 0);
   EXPECT_EQ(b.nsamp, 4800);
   EXPECT_EQ(b.foff, 19200);
   EXPECT_FLOAT_EQ(b.samprate, 20.0f);
   EXPECT_EQ(b.datatype, "i4");
   EXPECT_EQ(b.dfile, std::string("abc.w") + std::string(27, ' '));
-  EXPECT_FALSE(parse_record(css.replace(80, 3, "abc"), a));  // nsamp is used
+  EXPECT_EQ(parse_record(css.replace(80, 3, "abc"), a)->message(),  // nsamp is used
+            "nsamp (columns 80-87) does not read: \"abc   0\"");
+}
+
+// Only a line of exactly 287 characters is read in the KB Core layout.
+TEST(RecordRead, LayoutChosenByExactLength) {
+  for (std::size_t length : {286u, 287u, 288u}) {
+    SCOPED_TRACE(length);
+    std::string line = Header().line();
+    line.resize(length, ' ');
+    line.replace(79, 9, " 12345678");  // nsamp in 283 columns ends at 87, in KB Core at 88
+    Wfdisc record;
+    ASSERT_FALSE(parse_record(line, record));
+    EXPECT_EQ(record.nsamp, length == 287 ? 12345678 : 1234567);
+  }
+}
+
+// Numbers are read as written: without a decimal point a number is whole (no implied decimals);
+// a field that does not read is named with its columns, in either layout.
+TEST(RecordRead, NumbersAsWrittenAndFieldsThatDoNotRead) {
+  std::string line = Header().line();
+  line.replace(16, 17, "        981947229");
+  line.replace(88, 11, "         20");
+  line.replace(100, 16, "            1E-3");
+  Wfdisc record;
+  ASSERT_FALSE(parse_record(line, record));
+  EXPECT_EQ(record.time, 981947229.0);
+  EXPECT_EQ(record.samprate, 20.0f);
+  EXPECT_FLOAT_EQ(record.calib, 0.001f);
+  EXPECT_EQ(parse_record(line.replace(88, 11, "       2O.0"), record)->message(),
+            "samprate (columns 89-99) does not read: \"2O.0\"");
+  std::string kb = Header().line();
+  kb.resize(287, ' ');
+  kb.replace(246, 10, "       1x0");
+  EXPECT_EQ(parse_record(kb, record)->message(), "foff (columns 248-257) does not read: \"1x0\"");
 }
 
 TEST(RecordRead, LinesOfBlanksAreNoRecords) {

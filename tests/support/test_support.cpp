@@ -68,6 +68,13 @@ std::string Header::line() const {
   return buffer;
 }
 
+std::int64_t reference_checksum(std::span<const std::int32_t> values) {
+  constexpr std::int64_t kModulus = 100'000'000;
+  std::int64_t c = 0;
+  for (std::int32_t v : values) c = (c + v % kModulus) % kModulus;
+  return c < 0 ? -c : c;
+}
+
 std::string sample_bytes(const std::vector<int>& samples) {
   std::string bytes;
   for (int v : samples) {

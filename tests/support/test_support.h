@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,10 @@ struct Header {
   int foff = 0;
   std::string line() const;
 };
+
+// The GSE checksum by its definition: each sample and the running sum reduced modulo 10^8
+// toward zero, the absolute value of the sum.
+std::int64_t reference_checksum(std::span<const std::int32_t> values);
 
 // Little-endian bytes of the samples.
 std::string sample_bytes(const std::vector<int>& samples);
