@@ -175,6 +175,18 @@ def main():
          dict(files, **{"gse/.keep": ""}))
     case("records_query", ["/R", "/Q", "archive.wfdisc"], files)
     case("records_packed", ["/R", "packed.wfdisc", "packed.gse"], packed_archive())
+    # Output formats: GSE2.0 CM6 in the default run, INT per record, one IMS2.0 message, an
+    # unknown format, and a station GSE2.0 cannot hold.
+    case("format_cm6_default_run", ["hdr.wfdisc", "/Tcm6"],
+         {"hdr.wfdisc": header(), "abc.w": sample_bytes(random_walk(500))})
+    case("format_cm6_too_large", ["hdr.wfdisc", "/Tcm6"], std)
+    case("format_int_per_record", ["/R", "/Tint", "archive.wfdisc"], files)
+    case("format_ims_one_output",
+         ["/R", "/F", "/TIMS", "/J10", "/L30", "archive.wfdisc", "arc.msg"],
+         files)
+    case("format_unknown", ["hdr.wfdisc", "/Tgse2"], std)
+    case("format_station_too_long", ["hdr.wfdisc", "/Tcm6"],
+         {"hdr.wfdisc": header(sta="ABCDEF"), "abc.w": sample_bytes(SMALL)})
     case("jump_across_new_year", ["hdr.wfdisc", "/J60", "/L20"],
          {"hdr.wfdisc": header(time=1009843170.0, jdate=2001365, samprate=1.0),
           "abc.w": sample_bytes(random_walk(200))})

@@ -7,14 +7,20 @@
 
 namespace wavconv::common {
 
-std::int64_t nearest_integer(double value, const char* what) {
+std::optional<std::int64_t> to_nearest_integer(double value) {
   double shifted = value >= 0 ? value + 0.5 : value - 0.5;
   // -2^63 and 2^63 are exactly representable; the 64-bit range is [-2^63, 2^63).
-  if (!(shifted >= -9223372036854775808.0 && shifted < 9223372036854775808.0)) {
+  if (!(shifted >= -9223372036854775808.0 && shifted < 9223372036854775808.0)) return std::nullopt;
+  return static_cast<std::int64_t>(shifted);
+}
+
+std::int64_t nearest_integer(double value, const char* what) {
+  std::optional<std::int64_t> result = to_nearest_integer(value);
+  if (!result) {
     fatal_math(FatalError::kOverflow,
                std::string("floating-point overflow converting ") + what + " to an integer");
   }
-  return static_cast<std::int64_t>(shifted);
+  return *result;
 }
 
 Calendar to_calendar(std::int64_t seconds) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace wavconv::common {
 
@@ -16,8 +17,11 @@ struct Calendar {
   int day_of_year;  // 1..366
 };
 
-// The nearest whole number, halves away from zero. A value beyond the 64-bit range ends the
-// run with the floating-point fatal report, naming `what`.
+// The nearest whole number, halves away from zero; nothing beyond the 64-bit range.
+std::optional<std::int64_t> to_nearest_integer(double value);
+
+// The same for the driver: a value beyond the 64-bit range ends the run with the
+// floating-point fatal report, naming `what`.
 std::int64_t nearest_integer(double value, const char* what);
 
 // Seconds since 1970-01-01 00:00:00 as calendar fields.

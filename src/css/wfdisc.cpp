@@ -156,6 +156,17 @@ HeaderError read_wfdisc(const std::string& path, Wfdisc& record, int& system_err
   return HeaderError::kNone;
 }
 
+common::Trace trace_of(const Wfdisc& record) {
+  common::Trace trace;
+  trace.sta = record.sta;
+  trace.chan = record.chan;
+  trace.instype = record.instype;
+  trace.samprate = record.samprate;
+  trace.calib = record.calib;
+  trace.calper = record.calper;
+  return trace;
+}
+
 std::string sample_path(const std::string& header_path, const Wfdisc& record) {
   std::string_view dfile = common::cut_at_blank(record.dfile);
   // Only a blank leads an unset `dir`; a NUL there ends an empty directory prefix.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/files.h"
+#include "common/trace.h"
 
 namespace wavconv::css {
 
@@ -78,6 +79,10 @@ class WfdiscRecords {
   common::TextReader reader_;
   std::int64_t number_ = 0;
 };
+
+// A trace with the record's station, channel, instrument and calibration; its start and samples
+// are the caller's to fill.
+common::Trace trace_of(const Wfdisc& record);
 
 // The sample file's path: `dir` then `dfile`, each cut at its first blank or NUL; when `dir`
 // begins with a blank, "-" or ".", the header path's directory (up to its last "/" or "\")

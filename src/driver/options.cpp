@@ -137,8 +137,20 @@ Settings parse_options(const std::vector<std::string>& args) {
       case 'q':
         settings.query = true;
         break;
+      case 'T':
+      case 't': {
+        std::string value(common::cut_at_blank(std::string_view(option).substr(1)));
+        const gse::OutputFormat* format = gse::find_output_format(value);
+        if (format) {
+          settings.format = format;
+        } else if (settings.unknown_format.empty()) {
+          settings.unknown_format = "/" + option;
+        }
+        break;
+      }
     }
   }
+  if (!settings.unknown_format.empty()) settings.action = Action::kUnknownFormat;
   if (settings.length == 0 || settings.length > gse::kWholeSegment) {
     settings.length = gse::kWholeSegment;
   }

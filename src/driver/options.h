@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "gse/window.h"
+#include "gse/writer.h"
 
 namespace wavconv::driver {
 
 // The letters of the "/" options, in upper case (either case is read).
-inline constexpr std::string_view kOptionLetters = "JLIORFQ";
+inline constexpr std::string_view kOptionLetters = "JLIORFQT";
 
 // What the command line asks for.
 enum class Action {
@@ -22,6 +23,7 @@ enum class Action {
   kUnknownOption,    // an argument beginning with "-" before "--": `unknown` names it
   kNoValue,          // /J or /L without a value, then a number: `no_value` names the option
   kPathArgument,     // a path before "--" taken for an option: `path_argument` names it
+  kUnknownFormat,    // /T with a value that is no output format: `unknown_format` names it
 };
 
 // The run settings from the command line.
@@ -37,9 +39,11 @@ struct Settings {
   std::int32_t record = 0;                   // the record to convert; 0 or less: every one
   bool round_floats = false;                 // /F: round float samples (record mode)
   bool query = false;                        // /Q: list the records, convert none (record mode)
-  std::vector<std::string> ignored;          // "/" arguments whose letter is no option's, paths too
-  std::vector<std::string> ignored_names;    // names after the second
-  std::string unknown;                       // the first unknown "-" argument
+  const gse::OutputFormat* format = &gse::output_formats()[0];  // /T: the output format
+  std::string unknown_format;              // a /T option whose value is no format, as given
+  std::vector<std::string> ignored;        // "/" arguments whose letter is no option's, paths too
+  std::vector<std::string> ignored_names;  // names after the second
+  std::string unknown;                     // the first unknown "-" argument
   std::string path_argument;  // the first "/" argument that is no option and holds a further "/"
   std::string no_value;       // the first /J or /L without a value followed by a number
 };

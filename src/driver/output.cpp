@@ -12,6 +12,11 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return path.append(common::cut_at_blank(name));
 }
 
+std::string file_name(const std::string& path) {
+  std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code error;
   return !b.empty() && std::filesystem::equivalent(a, b, error) && !error;

@@ -16,6 +16,9 @@ inline constexpr const char* kWriteOutputFailed = " Error writing output GSE fil
 // at its first blank or NUL; no separator is inserted.
 std::string join_path(const std::string& dir, const std::string& name);
 
+// The last component of a path: the file's name without its folder.
+std::string file_name(const std::string& path);
+
 // True when both paths name one existing file, under any spelling or link.
 bool same_file(const std::string& a, const std::string& b);
 

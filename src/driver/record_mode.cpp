@@ -15,12 +15,14 @@
 #include "common/stop.h"
 #include "common/text.h"
 #include "css/datatype.h"
-#include "css/record_samples.h"
+#include "css/sample_reader.h"
+#include "css/samples.h"
 #include "css/wfdisc.h"
 #include "driver/output.h"
 #include "gse/block.h"
 #include "gse/naming.h"
 #include "gse/window.h"
+#include "gse/writer.h"
 
 namespace wavconv::driver {
 namespace {
@@ -113,7 +115,10 @@ struct Record {
 class RecordRun {
  public:
   RecordRun(const Settings& settings, std::string header_path, common::Console& console)
-      : settings_(settings), header_path_(std::move(header_path)), console_(console) {}
+      : settings_(settings),
+        header_path_(std::move(header_path)),
+        console_(console),
+        writer_(settings.format->make()) {}
 
   [[noreturn]] void run();
 
@@ -143,6 +148,7 @@ class RecordRun {
   std::unique_ptr<common::OutputFile> output_;
   bool output_checked_ = false;  // with /Q: the one output passed the checks of its opening
   css::GzipStreams gzip_streams_;
+  std::unique_ptr<gse::Writer> writer_;
 };
 
 Record RecordRun::read_record(std::int64_t number, std::string_view line) const {
@@ -180,9 +186,9 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
   if (f.foff < 0) return css::Refusal{"foff is negative"};
   std::string_view dfile = common::cut_at_blank(f.dfile);
   if (dfile.empty() || dfile == "-") return css::Refusal{"no dfile"};
-  auto opened = css::RecordSampleFile::open(record.source, &gzip_streams_);
+  auto opened = css::SampleReader::open(record.source, &gzip_streams_);
   if (auto* refusal = std::get_if<css::Refusal>(&opened)) return std::move(*refusal);
-  auto& file = std::get<css::RecordSampleFile>(opened);
+  auto& file = std::get<css::SampleReader>(opened);
   record.nsamp = file.nsamp();
   if (record.nsamp > css::kMaxSamples) {
     return css::Refusal{"more samples than one GSE block can hold"};
@@ -194,12 +200,14 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
          std::fabs(settings_.length * rate) < kLargest))) {
     return css::Refusal{"jump or length out of range at this samprate"};
   }
+  // The ranges above keep every product within 64 bits.
   gse::Window window =
-      gse::choose_window(settings_.jump, settings_.length, f.samprate, record.nsamp);
+      *gse::choose_window(settings_.jump, settings_.length, f.samprate, record.nsamp);
   if (!(std::fabs(f.time + static_cast<double>(window.first - 1) / rate) < kLargest)) {
     return css::Refusal{"start time is out of range"};
   }
-  auto samples = file.read(window.first, window.count(), settings_.round_floats, rounding);
+  auto samples = file.read(window.first, window.count(), settings_.round_floats, rounding,
+                           writer_->sample_limit());
   if (auto* refusal = std::get_if<css::Refusal>(&samples)) return std::move(*refusal);
   return std::pair{std::move(std::get<css::Samples>(samples)), window};
 }
@@ -207,10 +215,14 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
 std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Window& window,
                                              const css::Samples& samples) {
   const css::Wfdisc& f = record.fields;
-  common::Calendar start = gse::block_start(f.time, f.samprate, window, true);
-  std::string day_text = gse::day_of_year_text(start.day_of_year);
+  // The time is within range (checked with the samples).
+  common::Trace trace = css::trace_of(f);
+  trace.start = *gse::block_start(f.time, f.samprate, window, true);
+  trace.whole_second_start = trace.start;
+  trace.day_text = gse::day_of_year_text(trace.start.day_of_year);
   // Only the window's samples were read.
-  std::span<const std::int32_t> values = samples.span();
+  trace.samples = samples.span();
+  if (std::optional<std::string> why = writer_->refusal(trace)) return css::Refusal{*why};
   if (one_output_) {
     if (settings_.query) {
       if (!output_checked_) {
@@ -224,13 +236,18 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
       }
       return std::nullopt;
     }
-    if (!output_) output_ = open_output(output_path_, console_);
-    if (!gse::write_block(f, start, day_text, values, *output_, false).written) {
+    if (!output_) {
+      output_ = open_output(output_path_, console_);
+      if (!writer_->start_file(*output_, file_name(output_path_))) {
+        stop_write_failed(output_path_, *output_, console_);
+      }
+    }
+    if (!writer_->write_block(trace, *output_).written) {
       stop_write_failed(output_path_, *output_, console_);
     }
     return std::nullopt;
   }
-  std::string name = gse::record_output_name(f.sta, f.chan, start);
+  std::string name = gse::record_output_name(f.sta, f.chan, trace.start);
   std::string path = join_path(settings_.dirout, name);
   std::uint64_t key = output_key(path);
   if (written_.contains(key)) return css::Refusal{"output " + path + " was written by this run"};
@@ -247,7 +264,8 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   std::string refusal;
   std::unique_ptr<common::OutputFile> output = open_output(path, console_, &refusal);
   if (!output) return css::Refusal{"output " + path + ": " + refusal};
-  if (!gse::write_block(f, start, day_text, values, *output).written || !output->close()) {
+  if (!(writer_->start_file(*output, name) && writer_->write_block(trace, *output).written &&
+        writer_->end_file(*output) && output->close())) {
     stop_write_failed(path, *output, console_);
   }
   written_.insert(identity_key(path).value_or(key));
@@ -325,7 +343,7 @@ void RecordRun::run() {
     common::stop(" Error: no record " + std::to_string(settings_.record) + " in the header file",
                  common::kFailure);
   }
-  if (output_ && !(output_->put_line(gse::stop_line()) && output_->close())) {
+  if (output_ && !(writer_->end_file(*output_) && output_->close())) {
     stop_write_failed(output_path_, *output_, console_);
   }
   if (refused > 0) {

@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <cstring>
 #include <memory>
 
 #include "common/calendar.h"
@@ -7,6 +8,7 @@
 #include "common/format.h"
 #include "common/stop.h"
 #include "common/text.h"
+#include "css/sample_reader.h"
 #include "css/samples.h"
 #include "css/wfdisc.h"
 #include "driver/options.h"
@@ -40,6 +42,7 @@ constexpr const char* kUsage[] = {
     " Rn      : record mode: record n, or every record [all]   ",
     " F       : with /R: round float samples to whole counts   ",
     " Q       : with /R: list the records, convert nothing     ",
+    " Tfmt    : output format gse1, cm6, int or ims [gse1]     ",
 };
 
 [[noreturn]] void show_usage(common::Console& console, int status) {
@@ -66,36 +69,94 @@ css::Wfdisc read_header(const std::string& header_path, common::Console& console
   return record;
 }
 
+// Ends the run with the fatal report for the default run's sample file.
+[[noreturn]] void stop_sample_failure(const css::Refusal& failure) {
+  using common::FatalError;
+  using common::Statement;
+  switch (failure.failure) {
+    case css::Failure::kCannotOpen:
+      common::fatal(
+          Statement::kOpen, failure.path, FatalError::kOpenFailed,
+          "sample file cannot be opened: " + std::string(std::strerror(failure.system_error)),
+          failure.system_error);
+    case css::Failure::kNotRegular:
+      common::fatal(Statement::kOpen, failure.path, FatalError::kOpenFailed,
+                    "sample file is not a regular file");
+    case css::Failure::kNoMemory:
+      common::fatal(Statement::kRead, failure.path, FatalError::kNoMemory, failure.why);
+    default:
+      // "sample file <path> ended after ...": the report names the file already.
+      common::fatal(Statement::kRead, failure.path, FatalError::kEndOfFile,
+                    "sample file " + failure.why.substr(std::string("sample file ").size() +
+                                                        failure.path.size() + 1),
+                    failure.system_error);
+  }
+}
+
+// Ends the run with the floating-point fatal report for a value beyond the 64-bit range.
+[[noreturn]] void stop_overflow(const char* what) {
+  common::fatal_math(common::FatalError::kOverflow,
+                     std::string("floating-point overflow converting ") + what + " to an integer");
+}
+
 // The whole conversion; ends by throwing a Stop.
 [[noreturn]] void convert(const Settings& settings, common::Console& console) {
   std::string header_path = join_path(settings.dirin, settings.InHFile);
   css::Wfdisc record = read_header(header_path, console);
 
-  std::string samples_path = css::sample_path(header_path, record);
-  css::SampleFile sample_file = css::SampleFile::open(samples_path);
-  std::int64_t nsamp = sample_file.sample_count();
+  // The sample file as little-endian 32-bit integers from byte 0 to its end, whatever the
+  // header says.
+  css::SampleSource source;
+  source.path = css::sample_path(header_path, record);
+  source.datatype = "i4";
+  auto opened = css::SampleReader::open(source);
+  if (auto* failure = std::get_if<css::Refusal>(&opened)) stop_sample_failure(*failure);
+  css::SampleReader& reader = std::get<css::SampleReader>(opened);
+  std::int64_t nsamp = reader.nsamp();
   if (record.nsamp > 0 && record.nsamp != nsamp) {
     console.write_error(common::error_line("warning: header says " + std::to_string(record.nsamp) +
                                            " samples, file holds " + std::to_string(nsamp)));
   }
   if (nsamp > css::kMaxSamples) common::stop(kTooLarge, common::kFailure);
-  css::check_samprate(record.samprate);
-  css::Samples samples = sample_file.load(nsamp);
+  if (record.samprate == 0) {
+    common::fatal_math(common::FatalError::kDivideByZero,
+                       "floating-point division by zero: samprate is 0 in the header");
+  }
+  const char* overflow = "";
+  std::optional<gse::Window> window =
+      gse::choose_window(settings.jump, settings.length, record.samprate, nsamp, &overflow);
+  if (!window) stop_overflow(overflow);
+  css::Rounding unused;
+  auto read = reader.read(window->first, window->count(), false, unused);
+  if (auto* failure = std::get_if<css::Refusal>(&read)) stop_sample_failure(*failure);
+  const css::Samples& samples = std::get<css::Samples>(read);
 
-  gse::Window window = gse::choose_window(settings.jump, settings.length, record.samprate, nsamp);
-  common::Calendar start = gse::block_start(record.time, record.samprate, window);
-  std::string day_text =
-      gse::block_day_text(record.jdate, start.year, window.first == 1, start.day_of_year);
+  std::optional<common::Calendar> start = gse::block_start(record.time, record.samprate, *window);
+  if (!start) stop_overflow("the start time");
+  common::Trace trace = css::trace_of(record);
+  trace.whole_second_start = *start;
+  trace.to_the_millisecond = false;
+  trace.start = gse::block_start(record.time, record.samprate, *window, true).value_or(*start);
+  trace.day_text =
+      gse::block_day_text(record.jdate, start->year, window->first == 1, start->day_of_year);
+  trace.samples = samples.span();
+  std::unique_ptr<gse::Writer> writer = settings.format->make();
+  if (std::optional<std::string> why = writer->refusal(trace)) {
+    common::stop(" Error: " + common::printable(*why), common::kFailure);
+  }
 
   std::string name =
-      settings.OutFile ? *settings.OutFile : gse::default_output_name(record.dfile, day_text);
+      settings.OutFile ? *settings.OutFile : gse::default_output_name(record.dfile, trace.day_text);
   std::string output_path = join_path(settings.dirout, name);
-  if (same_file(output_path, header_path) || same_file(output_path, samples_path)) {
+  if (same_file(output_path, header_path) || same_file(output_path, source.path)) {
     common::stop(kOpenOutputFailed, common::kFailure);
   }
   std::unique_ptr<common::OutputFile> output = open_output(output_path, console);
-  gse::BlockResult result = gse::write_block(record, start, day_text,
-                                             gse::block_samples(samples.span(), window), *output);
+  gse::BlockResult result{false, 0};
+  if (writer->start_file(*output, file_name(output_path))) {
+    result = writer->write_block(trace, *output);
+    result.written = result.written && writer->end_file(*output);
+  }
   if (!result.written || !output->close()) stop_write_failed(output_path, *output, console);
   if (result.too_wide > 0) common::stop(kTooWide, common::kFailure);
   common::stop(" ", common::kSuccess);
@@ -132,6 +193,16 @@ int run(const std::vector<std::string>& args, common::Console& console) {
       case Action::kPathArgument:
         // Its line is above: the output would go elsewhere than the user meant.
         common::stop_with_error("", common::kFailure);
+      case Action::kUnknownFormat: {
+        std::string names;
+        for (const gse::OutputFormat& format : gse::output_formats()) {
+          names += (names.empty() ? "" : ", ") + std::string(format.name);
+        }
+        common::stop_with_error(
+            common::error_line("unknown output type " + common::printable(settings.unknown_format) +
+                               ": " + names),
+            common::kFailure);
+      }
       case Action::kConvert:
         break;
     }

@@ -32,13 +32,13 @@ std::string text_field(std::string_view text, int width) {
 
 }  // namespace
 
-common::Calendar block_start(double time, float samprate, const Window& window, bool milliseconds) {
+std::optional<common::Calendar> block_start(double time, float samprate, const Window& window,
+                                            bool milliseconds) {
   double offset = static_cast<double>(window.first - 1) / static_cast<double>(samprate);
-  if (!milliseconds) {
-    return common::to_calendar(common::nearest_integer(time + offset, "the start time"));
-  }
-  return common::to_calendar_milliseconds(
-      common::nearest_integer((time + offset) * 1000.0, "the start time"));
+  std::optional<std::int64_t> start =
+      common::to_nearest_integer(milliseconds ? (time + offset) * 1000.0 : time + offset);
+  if (!start) return std::nullopt;
+  return milliseconds ? common::to_calendar_milliseconds(*start) : common::to_calendar(*start);
 }
 
 std::span<const std::int32_t> block_samples(std::span<const std::int32_t> segment,
@@ -48,34 +48,34 @@ std::span<const std::int32_t> block_samples(std::span<const std::int32_t> segmen
                          static_cast<std::size_t>(window.count()));
 }
 
-std::string wid1_line(const common::Calendar& start, std::string_view day_text, std::int64_t count,
-                      const css::Wfdisc& record) {
+std::string wid1_line(const common::Trace& trace, std::int64_t count) {
+  const common::Calendar& start = trace.to_the_millisecond ? trace.start : trace.whole_second_start;
   std::string line(kLineLength, ' ');
   place(line, 1, "WID1");
   place(line, 7, common::edit_integer(start.year, 4));
-  place(line, 11, day_text.substr(0, 3));
+  place(line, 11, std::string_view(trace.day_text).substr(0, 3));
   place(line, 15, common::edit_integer(start.hour, 2));
   place(line, 18, common::edit_integer(start.minute, 2));
   place(line, 21, common::edit_integer(start.second, 2));
   place(line, 24, common::edit_integer(start.millisecond, 3));
   place(line, 28, common::edit_integer(count, 8));
-  place(line, 37, text_field(record.sta, 6));
-  std::string channel = text_field(record.chan, 3);
+  place(line, 37, text_field(trace.sta, 6));
+  std::string channel = text_field(trace.chan, 3);
   place(line, 44, channel);
   place(line, 53, channel.substr(0, 1));
   place(line, 54, channel.substr(2, 1));
-  place(line, 56, common::edit_real(record.samprate, 11, 7));
-  place(line, 68, text_field(record.instype, 6));
+  place(line, 56, common::edit_real(trace.samprate, 11, 7));
+  place(line, 68, text_field(trace.instype, 6));
   place(line, 75, "INT8");
   place(line, 80, "0");
   return line;
 }
 
-std::string calibration_line(const css::Wfdisc& record) {
+std::string calibration_line(const common::Trace& trace) {
   std::string line(kLineLength, ' ');
-  place(line, 1, common::edit_real(record.calib, 9, 6));
+  place(line, 1, common::edit_real(trace.calib, 9, 6));
   place(line, 10, "1");
-  place(line, 11, common::edit_real(record.calper, 7, 4));
+  place(line, 11, common::edit_real(trace.calper, 7, 4));
   for (std::size_t column : {19, 29, 39, 49}) place(line, column, common::edit_real(0.0f, 9, 4));
   place(line, 59, common::edit_real(-1.0f, 7, 2));
   place(line, 67, common::edit_real(-1.0f, 7, 2));
@@ -89,21 +89,35 @@ std::string checksum_line(std::int64_t checksum) {
   return line;
 }
 
-BlockResult write_block(const css::Wfdisc& record, const common::Calendar& start,
-                        std::string_view day_text, std::span<const std::int32_t> samples,
-                        common::LineSink& sink, bool stop) {
-  BlockResult result{false, 0};
-  if (!sink.put_line(wid1_line(start, day_text, samples.size(), record))) return result;
-  if (!sink.put_line(calibration_line(record))) return result;
-  if (!sink.put_line(marker_line("DAT1"))) return result;
-  Checksum checksum;
-  if (!write_data_lines(samples, sink, checksum, result.too_wide)) return result;
-  if (!sink.put_line(checksum_line(checksum.value()))) return result;
-  if (stop && !sink.put_line(stop_line())) return result;
-  result.written = true;
-  return result;
-}
-
 std::string stop_line() { return marker_line("STOP"); }
+
+namespace {
+
+// GSE1.0 blocks with INT8 data, every line ended by CR LF; STOP ends the file. A sample too wide
+// for 8 columns is written as eight asterisks (and counted), its true value in the checksum.
+class Gse1Writer : public Writer {
+ public:
+  SampleLimit sample_limit() const override { return {-9'999'999, 99'999'999, "8 columns"}; }
+  std::optional<std::string> refusal(const common::Trace&) const override { return {}; }
+  bool start_file(common::LineSink&, std::string_view) override { return true; }
+  BlockResult write_block(const common::Trace& trace, common::LineSink& sink) override {
+    BlockResult result{false, 0};
+    if (!sink.put_line(wid1_line(trace, static_cast<std::int64_t>(trace.samples.size())))) {
+      return result;
+    }
+    if (!sink.put_line(calibration_line(trace))) return result;
+    if (!sink.put_line(marker_line("DAT1"))) return result;
+    Checksum checksum;
+    if (!write_data_lines(trace.samples, sink, checksum, result.too_wide)) return result;
+    if (!sink.put_line(checksum_line(checksum.value()))) return result;
+    result.written = true;
+    return result;
+  }
+  bool end_file(common::LineSink& sink) override { return sink.put_line(stop_line()); }
+};
+
+}  // namespace
+
+std::unique_ptr<Writer> make_gse1_writer() { return std::make_unique<Gse1Writer>(); }
 
 }  // namespace wavconv::gse

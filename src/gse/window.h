@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace wavconv::gse {
@@ -18,8 +19,9 @@ struct Window {
 
 // The window of `jump` seconds skipped and `length` seconds kept (kWholeSegment: to the end)
 // at `samprate`, over `nsamp` samples. A jump onto or past the last sample restarts at
-// sample 1; the first sample is never below 1. A product beyond the 64-bit range ends the run
-// with the floating-point fatal report.
-Window choose_window(std::int32_t jump, std::int32_t length, float samprate, std::int64_t nsamp);
+// sample 1; the first sample is never below 1. Nothing when a product is beyond the 64-bit
+// range; `overflow` then names it ("jump x samprate").
+std::optional<Window> choose_window(std::int32_t jump, std::int32_t length, float samprate,
+                                    std::int64_t nsamp, const char** overflow = nullptr);
 
 }  // namespace wavconv::gse

@@ -33,7 +33,7 @@ TEST(Window, JumpAndLengthAtTheSampleRate) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.jump << " " << c.length << " " << c.nsamp);
-    Window w = choose_window(c.jump, c.length, c.samprate, c.nsamp);
+    Window w = *choose_window(c.jump, c.length, c.samprate, c.nsamp);
     EXPECT_EQ(w.first, c.first);
     EXPECT_EQ(w.last, c.last);
     EXPECT_EQ(w.count(), c.count);
@@ -41,10 +41,13 @@ TEST(Window, JumpAndLengthAtTheSampleRate) {
 }
 
 TEST(Window, WideProductsDoNotWrap) {
-  Window w = choose_window(0, 99998, 3.0e13f, 1000);  // beyond 32 bits, within 64
+  Window w = *choose_window(0, 99998, 3.0e13f, 1000);  // beyond 32 bits, within 64
   EXPECT_EQ(w.last, 1000);
-  EXPECT_THROW(choose_window(0, 99998, 1.0e15f, 1000), common::Stop);  // beyond 64 bits
-  EXPECT_THROW(choose_window(99999, 10, 3.0e38f, 1000), common::Stop);
+  const char* overflow = "";
+  EXPECT_FALSE(choose_window(0, 99998, 1.0e15f, 1000, &overflow));  // beyond 64 bits
+  EXPECT_STREQ(overflow, "length x samprate");
+  EXPECT_FALSE(choose_window(99999, 10, 3.0e38f, 1000, &overflow));
+  EXPECT_STREQ(overflow, "jump x samprate");
 }
 
 TEST(OutputName, DayTextAndDefaultName) {

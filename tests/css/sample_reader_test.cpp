@@ -1,4 +1,4 @@
-#include "css/record_samples.h"
+#include "css/sample_reader.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -28,11 +28,11 @@ void write_gzipped(const std::string& path, const std::string& bytes) {
 std::variant<std::vector<int>, std::string> read(const SampleSource& source, std::int64_t first,
                                                  std::int64_t count, bool round = false,
                                                  Rounding* rounding = nullptr) {
-  auto opened = RecordSampleFile::open(source);
+  auto opened = SampleReader::open(source);
   if (auto* refusal = std::get_if<Refusal>(&opened)) return refusal->why;
   Rounding unused;
-  auto samples =
-      std::get<RecordSampleFile>(opened).read(first, count, round, rounding ? *rounding : unused);
+  auto samples = std::get<SampleReader>(opened).read(
+      first, count, round, rounding ? *rounding : unused, {-9'999'999, 99'999'999, "8 columns"});
   if (auto* refusal = std::get_if<Refusal>(&samples)) return refusal->why;
   auto values = std::get<Samples>(samples).span();
   return std::vector<int>(values.begin(), values.end());
@@ -48,7 +48,7 @@ TEST(RecordSamples, WindowAtAnOffsetFromAPlainOrGzippedFile) {
   for (const char* name : {"a.w", "b.w.gz"}) {
     SCOPED_TRACE(name);
     SampleSource source{dir.file(name), name[0] == 'b', 4, 0, "i4"};
-    EXPECT_EQ(std::get<RecordSampleFile>(RecordSampleFile::open(source)).nsamp(), 5);
+    EXPECT_EQ(std::get<SampleReader>(SampleReader::open(source)).nsamp(), 5);
     EXPECT_EQ(std::get<Values>(read(source, 2, 3)), (Values{-20, 30, -40}));
     source.nsamp = 6;  // more than the file holds: never a shortened trace
     EXPECT_NE(std::get<std::string>(read(source, 1, 1)).find("holds 24 bytes"), std::string::npos);
@@ -66,10 +66,10 @@ TEST(RecordSamples, GzipStreamSharedAcrossRecordsInAnyOrder) {
   auto window = [&](std::int64_t foff, std::int64_t nsamp, std::int64_t first,
                     std::int64_t count) -> std::variant<Values, std::string> {
     SampleSource source{dir.file("s.w.gz"), true, foff, nsamp, nsamp == 7 ? "e1" : "i4"};
-    auto opened = RecordSampleFile::open(source, &streams);
+    auto opened = SampleReader::open(source, &streams);
     if (auto* refusal = std::get_if<Refusal>(&opened)) return refusal->why;
     Rounding rounding;
-    auto samples = std::get<RecordSampleFile>(opened).read(first, count, false, rounding);
+    auto samples = std::get<SampleReader>(opened).read(first, count, false, rounding);
     if (auto* refusal = std::get_if<Refusal>(&samples)) return refusal->why;
     auto values = std::get<Samples>(samples).span();
     return Values(values.begin(), values.end());

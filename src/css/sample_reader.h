@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "common/files.h"
+#include "common/trace.h"
 #include "css/datatype.h"
 #include "css/samples.h"
 
@@ -22,14 +23,25 @@ struct SampleSource {
   std::string datatype;    // the record's field, as read
 };
 
+// What went wrong with a sample file, for a run that reports each kind its own way.
+enum class Failure {
+  kRefused,     // the record cannot be converted (its data, its datatype, its length)
+  kCannotOpen,  // the file cannot be opened (system_error)
+  kNotRegular,  // it is no regular file
+  kCannotRead,  // a read failed (system_error) or the file ended early
+  kNoMemory,    // no memory for the samples
+};
+
 // Why a record is not converted; `system_error` is the system's reason for a failed call on
 // `path`, when that was the cause.
 struct Refusal {
-  Refusal(std::string why, int system_error = 0, std::string path = {})
-      : why(std::move(why)), system_error(system_error), path(std::move(path)) {}
+  Refusal(std::string why, int system_error = 0, std::string path = {},
+          Failure failure = Failure::kRefused)
+      : why(std::move(why)), system_error(system_error), path(std::move(path)), failure(failure) {}
   std::string why;
   int system_error;
   std::string path;
+  Failure failure;
 };
 
 // How float samples were rounded to whole counts.
@@ -42,7 +54,7 @@ struct GzClose {
   void operator()(gzFile file) const { gzclose(file); }
 };
 
-class RecordSampleFile;
+class SampleReader;
 
 // The inflating stream of the gzip file read last, kept open so that the next record reading
 // the same file further on continues it instead of inflating it again from its start.
@@ -57,31 +69,34 @@ class GzipStreams {
   std::shared_ptr<gzFile_s> stream_;
 };
 
-// The samples of one record, opened and measured, read on demand. A gzipped file is inflated
-// only as far as the record needs (the whole stream only when nsamp is not given, and then at
-// most to the largest record one block can hold).
-class RecordSampleFile {
+// The samples of one record, opened and measured, read on demand: the one reader of both ways
+// of running (the default run describes its sample file as i4 from byte 0, to its end). A gzipped
+// file is inflated only as far as the record needs (the whole stream only when nsamp is not given,
+// and then at most to the largest record one block can hold).
+class SampleReader {
  public:
   // A refusal, in this order, when the file cannot be opened, its datatype is not one that is
   // read, its gzip data is damaged, or it holds fewer than foff + nsamp x width bytes (for a
   // gzipped file the last is found by read()). With `streams`, a gzip stream is shared with the
   // records before and after.
-  static std::variant<RecordSampleFile, Refusal> open(const SampleSource& source,
-                                                      GzipStreams* streams = nullptr);
+  static std::variant<SampleReader, Refusal> open(const SampleSource& source,
+                                                  GzipStreams* streams = nullptr);
 
   // The record's sample count: nsamp, or the whole samples after foff (for more than one block
   // can hold, kMaxSamples + 1).
   std::int64_t nsamp() const { return nsamp_; }
 
-  // Samples first..first + count - 1 (from 1), decoded. Each must fit an 8-column field; a float
-  // sample must be finite and whole, or is rounded (halves away from zero) when `round`. e1 and c0
-  // samples are decoded and checked to the last of nsamp, and only the window's are kept.
+  // Samples first..first + count - 1 (from 1), decoded. Each must lie within `limit` (the output
+  // format's); a float sample must be finite and whole, or is rounded (halves away from zero)
+  // when `round`. e1 and c0 samples are decoded and checked to the last of nsamp, and only the
+  // window's are kept.
   std::variant<Samples, Refusal> read(std::int64_t first, std::int64_t count, bool round,
-                                      Rounding& rounding);
+                                      Rounding& rounding,
+                                      const common::SampleLimit& limit = common::kInt32Limit);
 
  private:
-  RecordSampleFile(const SampleSource& source, Datatype type, common::FileHandle file,
-                   std::shared_ptr<gzFile_s> gz)
+  SampleReader(const SampleSource& source, Datatype type, common::FileHandle file,
+               std::shared_ptr<gzFile_s> gz)
       : source_(source), type_(type), file_(std::move(file)), gz_(std::move(gz)) {}
   // Reads up to `size` bytes from byte `position` of the data; the count read, less only at its
   // end.
@@ -92,14 +107,17 @@ class RecordSampleFile {
   // record's byte count could be computed at all).
   Refusal too_short(std::int64_t size, bool fits) const;
   Refusal damaged() const;
+  Refusal no_memory(std::int64_t count) const;
   // read() for e1 and c0.
-  std::variant<Samples, Refusal> read_packed(std::int64_t first, std::int64_t count);
+  std::variant<Samples, Refusal> read_packed(std::int64_t first, std::int64_t count,
+                                             const common::SampleLimit& limit);
 
   SampleSource source_;
   Datatype type_;
   common::FileHandle file_;  // a plain file
   std::shared_ptr<gzFile_s> gz_;
   bool damaged_ = false;  // the gzip stream ended early or its data is damaged
+  int read_error_ = 0;    // the system's reason for a failed read of a plain file
   std::int64_t nsamp_ = 0;
 };
 

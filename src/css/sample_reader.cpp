@@ -1,6 +1,8 @@
-#include "css/record_samples.h"
+#include "css/sample_reader.h"
 
+#include <bit>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,17 +15,14 @@
 namespace wavconv::css {
 namespace {
 
-constexpr double kLowest = -9'999'999;  // the widest values of an 8-column field
-constexpr double kHighest = 99'999'999;
-
 std::string number_text(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.9g", value);
   return text;
 }
 
-Refusal system_refusal(const std::string& path, int error, const char* what) {
-  return {"sample file " + path + " " + what + ": " + std::strerror(error), error, path};
+Refusal system_refusal(const std::string& path, int error, const char* what, Failure failure) {
+  return {"sample file " + path + " " + what + ": " + std::strerror(error), error, path, failure};
 }
 
 // The least and the greatest of the samples (both 0 when there are none). Compiled for AVX2 too
@@ -59,17 +58,23 @@ std::shared_ptr<gzFile_s> GzipStreams::get(const std::string& path, common::File
   return stream_;
 }
 
-std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSource& source,
-                                                               GzipStreams* streams) {
+std::variant<SampleReader, Refusal> SampleReader::open(const SampleSource& source,
+                                                       GzipStreams* streams) {
   common::FileHandle file = common::open_for_reading(source.path);
-  if (!file.valid()) return system_refusal(source.path, errno, "cannot be opened");
+  if (!file.valid()) {
+    return system_refusal(source.path, errno, "cannot be opened", Failure::kCannotOpen);
+  }
   const std::string code = datatype_code(source.datatype);
   std::optional<Datatype> type = datatype_from_code(code);
   if (!type) return Refusal{"datatype " + code + " is not supported"};
   struct stat info;
-  if (::fstat(file.get(), &info) != 0)
-    return system_refusal(source.path, errno, "cannot be opened");
-  if (!S_ISREG(info.st_mode)) return Refusal{"sample file " + source.path + " is no regular file"};
+  if (::fstat(file.get(), &info) != 0) {
+    return system_refusal(source.path, errno, "cannot be opened", Failure::kCannotOpen);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return Refusal{"sample file " + source.path + " is no regular file", 0, source.path,
+                   Failure::kNotRegular};
+  }
   std::shared_ptr<gzFile_s> gz;
   if (source.gzip) {
     GzipStreams own;
@@ -80,7 +85,7 @@ std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSourc
   }
   const std::int64_t size = info.st_size;  // of a plain file
   const auto w = static_cast<std::int64_t>(width(*type));
-  RecordSampleFile opened(source, *type, std::move(file), std::move(gz));
+  SampleReader opened(source, *type, std::move(file), std::move(gz));
   if (w == 0) {
     // Packed samples: their count cannot be known from the data's size.
     if (source.nsamp <= 0) return Refusal{"nsamp must be given for " + code};
@@ -121,7 +126,7 @@ std::variant<RecordSampleFile, Refusal> RecordSampleFile::open(const SampleSourc
   return opened;
 }
 
-Refusal RecordSampleFile::too_short(std::int64_t size, bool fits) const {
+Refusal SampleReader::too_short(std::int64_t size, bool fits) const {
   const auto w = static_cast<std::int64_t>(width(type_));
   std::int64_t needed = source_.foff + (source_.nsamp > 0 && fits ? source_.nsamp * w : 0);
   return Refusal{"sample file " + source_.path + " holds " + std::to_string(size) +
@@ -129,12 +134,11 @@ Refusal RecordSampleFile::too_short(std::int64_t size, bool fits) const {
                  (fits ? std::to_string(needed) : "more")};
 }
 
-Refusal RecordSampleFile::damaged() const {
+Refusal SampleReader::damaged() const {
   return Refusal{"sample file " + source_.path + " holds damaged gzip data"};
 }
 
-std::size_t RecordSampleFile::read_bytes(std::int64_t position, unsigned char* data,
-                                         std::size_t size) {
+std::size_t SampleReader::read_bytes(std::int64_t position, unsigned char* data, std::size_t size) {
   std::size_t done = 0;
   if (gz_) {
     if (gzseek(gz_.get(), position, SEEK_SET) != position) {
@@ -158,13 +162,14 @@ std::size_t RecordSampleFile::read_bytes(std::int64_t position, unsigned char* d
   while (done < size) {
     long long got = common::platform::read_at(file_.get(), data + done, size - done,
                                               position + static_cast<std::int64_t>(done));
+    if (got < 0) read_error_ = errno;
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
   }
   return done;
 }
 
-bool RecordSampleFile::reaches(std::int64_t position, std::int64_t& size) {
+bool SampleReader::reaches(std::int64_t position, std::int64_t& size) {
   // A byte the stream has passed exists; going back for it would inflate the stream again.
   if (gztell(gz_.get()) > position) return true;
   unsigned char byte;
@@ -173,13 +178,13 @@ bool RecordSampleFile::reaches(std::int64_t position, std::int64_t& size) {
   return false;
 }
 
-std::variant<Samples, Refusal> RecordSampleFile::read_packed(std::int64_t first,
-                                                             std::int64_t count) {
+std::variant<Samples, Refusal> SampleReader::read_packed(std::int64_t first, std::int64_t count,
+                                                         const common::SampleLimit& limit) {
   Samples samples;
   try {
     samples = allocate_samples(count, 4 * static_cast<std::size_t>(count));
   } catch (const std::bad_alloc&) {
-    return Refusal{"not enough memory for " + std::to_string(count) + " samples"};
+    return no_memory(count);
   }
   ByteReader reader = [this](std::int64_t position, unsigned char* out, std::size_t size) {
     return read_bytes(source_.foff + position, out, size);
@@ -197,18 +202,19 @@ std::variant<Samples, Refusal> RecordSampleFile::read_packed(std::int64_t first,
                    std::to_string(source_.foff + fault->offset) + ": " + fault->fault};
   }
   for (std::int64_t i = 0; i < count; ++i) {
-    if (out[i] < kLowest || out[i] > kHighest) {
+    if (out[i] < limit.lowest || out[i] > limit.highest) {
       return Refusal{"sample " + std::to_string(first + i) + " is " + std::to_string(out[i]) +
-                     ", too wide for 8 columns"};
+                     ", too wide for " + limit.what};
     }
   }
   return samples;
 }
 
-std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::int64_t count,
-                                                      bool round, Rounding& rounding) {
+std::variant<Samples, Refusal> SampleReader::read(std::int64_t first, std::int64_t count,
+                                                  bool round, Rounding& rounding,
+                                                  const common::SampleLimit& limit) {
   const std::size_t w = width(type_);
-  if (w == 0) return read_packed(first, count);
+  if (w == 0) return read_packed(first, count, limit);
   const std::size_t n = static_cast<std::size_t>(count);
   // The raw bytes go to the end of the storage, so that decoding front to back into 32-bit
   // values never overtakes them.
@@ -217,13 +223,22 @@ std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::i
   try {
     samples = allocate_samples(count, slot * n);
   } catch (const std::bad_alloc&) {
-    return Refusal{"not enough memory for " + std::to_string(count) + " samples"};
+    return no_memory(count);
   }
   auto* raw = reinterpret_cast<unsigned char*>(samples.values.get()) + (slot - w) * n;
   std::int64_t held = 0;
-  if (read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n) != w * n) {
+  std::size_t got =
+      read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n);
+  if (got != w * n) {
     if (damaged_) return damaged();
-    if (!gz_) return Refusal{"sample file " + source_.path + " cannot be read"};
+    if (!gz_) {
+      std::string why =
+          read_error_ != 0
+              ? "cannot be read: " + std::string(std::strerror(read_error_))
+              : "ended after " + std::to_string(got) + " of " + std::to_string(w * n) + " bytes";
+      return Refusal{"sample file " + source_.path + " " + why, read_error_, source_.path,
+                     Failure::kCannotRead};
+    }
     return too_short(static_cast<std::int64_t>(gztell(gz_.get())), true);
   }
   // A gzipped record that gives nsamp is checked to its last byte after its window is read, so
@@ -235,19 +250,25 @@ std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::i
   std::int32_t* out = samples.values.get();
   auto too_wide = [&](std::size_t i, double v) {
     return Refusal{"sample " + std::to_string(first + static_cast<std::int64_t>(i)) + " is " +
-                   number_text(v) + ", too wide for 8 columns"};
+                   number_text(v) + ", too wide for " + limit.what};
   };
   if (!is_float(type_)) {
-    decode_integers(type_, raw, n, out);
+    // Little-endian 4-byte samples on a little-endian host are already in place.
+    if (!(type_ == Datatype::i4 && std::endian::native == std::endian::little)) {
+      decode_integers(type_, raw, n, out);
+    }
+    if (limit.lowest <= INT32_MIN && limit.highest >= INT32_MAX) return samples;
     // The extremes first, the offending sample only when there is one.
     auto [low, high] = extremes(out, n);
-    if (low < kLowest || high > kHighest) {
+    if (low < limit.lowest || high > limit.highest) {
       for (std::size_t i = 0; i < n; ++i) {
-        if (out[i] < kLowest || out[i] > kHighest) return too_wide(i, out[i]);
+        if (out[i] < limit.lowest || out[i] > limit.highest) return too_wide(i, out[i]);
       }
     }
     return samples;
   }
+  const double lowest = static_cast<double>(limit.lowest),
+               highest = static_cast<double>(limit.highest);
   for (std::size_t i = 0; i < n; ++i) {
     double v = decode_float(type_, raw, i);
     std::string number = std::to_string(first + static_cast<std::int64_t>(i));
@@ -258,10 +279,15 @@ std::variant<Samples, Refusal> RecordSampleFile::read(std::int64_t first, std::i
       ++rounding.changed;
       rounding.largest = std::max(rounding.largest, std::fabs(whole - v));
     }
-    if (whole < kLowest || whole > kHighest) return too_wide(i, whole);
+    if (whole < lowest || whole > highest) return too_wide(i, whole);
     out[i] = static_cast<std::int32_t>(whole);
   }
   return samples;
+}
+
+Refusal SampleReader::no_memory(std::int64_t count) const {
+  return Refusal{"not enough memory for " + std::to_string(count) + " samples", 0, source_.path,
+                 Failure::kNoMemory};
 }
 
 }  // namespace wavconv::css

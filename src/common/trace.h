@@ -1,0 +1,38 @@
+#pragma once
+
+#include <climits>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "common/calendar.h"
+
+namespace wavconv::common {
+
+// The values a sample may take to be written exactly by an output format; `what` names the
+// limit in refusals ("too wide for 8 columns").
+struct SampleLimit {
+  std::int64_t lowest;
+  std::int64_t highest;
+  const char* what;
+};
+
+inline constexpr SampleLimit kInt32Limit = {INT32_MIN, INT32_MAX, "32 bits"};
+
+// One trace as input and output meet: a window of samples and what a block says about them,
+// whatever format they came from and go to.
+struct Trace {
+  std::string sta;                 // blank-padded, 6 characters
+  std::string chan;                // blank-padded, 8 characters
+  std::string instype;             // blank-padded, 6 characters
+  Calendar start;                  // the first sample, to the millisecond
+  Calendar whole_second_start;     // the same to the whole second, as the default run shows it
+  bool to_the_millisecond = true;  // which of the two a GSE1.0 header shows
+  std::string day_text;            // its day of the year, three digits
+  float samprate = 0;              // samples per second
+  float calib = 0;
+  float calper = 0;  // seconds
+  std::span<const std::int32_t> samples;
+};
+
+}  // namespace wavconv::common

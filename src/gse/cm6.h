@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace wavconv::gse {
+
+// CM6 compression of GSE2.0: the samples' second differences (x0, x1 - 2 x0, then
+// x[i] - 2 x[i-1] + x[i-2]), each written in characters of a 64-character set. The first
+// character of a value carries 32 when more follow, 16 when the value is negative, and the top
+// four bits of its magnitude; each further character 32 when more follow and the next five bits.
+inline constexpr std::string_view kCm6Alphabet =
+    "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+// A second difference of this magnitude or more is not written (six characters would hold it,
+// but readers take no more than 2^27 - 1).
+inline constexpr std::int64_t kCm6Limit = std::int64_t{1} << 27;
+
+// The first sample (from 0) whose second difference reaches kCm6Limit in magnitude, with that
+// difference; nothing when every one can be written.
+std::optional<std::pair<std::size_t, std::int64_t>> cm6_too_large(
+    std::span<const std::int32_t> samples);
+
+// Most characters one value takes.
+inline constexpr std::size_t kCm6MaxChars = 6;
+
+// Encodes the second differences of samples[begin, end) (those before `begin` give the first
+// ones their predecessors) at `out`; returns the end of the characters. Each must lie within
+// kCm6Limit.
+char* encode_cm6(std::span<const std::int32_t> samples, std::size_t begin, std::size_t end,
+                 char* out);
+
+// The characters of one value (any 64-bit value below 2^34 in magnitude).
+std::string cm6_value(std::int64_t value);
+
+}  // namespace wavconv::gse

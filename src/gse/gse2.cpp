@@ -1,0 +1,209 @@
+// GSE2.0 waveform blocks (WID2, STA2, DAT2, the data, CHK2) with CM6 or INT data, bare or inside
+// an IMS2.0 data message. Every line ends with LF.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "common/text.h"
+#include "gse/cm6.h"
+#include "gse/data_lines.h"
+#include "gse/writer.h"
+
+namespace wavconv::gse {
+namespace {
+
+constexpr std::size_t kDataLine = 80;
+
+// `text` left-justified and blank-padded in columns first..first+width-1 (from 1) of `line`.
+void place(std::string& line, std::size_t first, std::string_view text) {
+  if (line.size() < first - 1 + text.size()) line.resize(first - 1 + text.size(), ' ');
+  std::copy(text.begin(), text.end(), line.begin() + static_cast<std::ptrdiff_t>(first - 1));
+}
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, args...);
+  return text;
+}
+
+// A text field as the header gives it, up to its first blank or NUL.
+std::string word(std::string_view field) { return std::string(common::cut_at_blank(field)); }
+
+// An instrument type in 6 columns, each NUL a blank.
+std::string instrument(std::string_view field) {
+  std::string text = common::pad_or_cut(field, 6);
+  std::replace(text.begin(), text.end(), '\0', ' ');
+  return text;
+}
+
+// Why a trace's header fields cannot be written in WID2; nothing when they can.
+std::optional<std::string> wid2_refusal(const common::Trace& t) {
+  std::string sta = word(t.sta), chan = word(t.chan);
+  if (sta.size() > 5) return "station " + common::printable(sta) + " is longer than 5 characters";
+  if (chan.size() > 3) return "channel " + common::printable(chan) + " is longer than 3 characters";
+  if (t.start.year < 0 || t.start.year > 9999) {
+    return "the start year " + std::to_string(t.start.year) + " does not fit WID2";
+  }
+  if (format("%11.6f", static_cast<double>(t.samprate)).size() > 11) {
+    return format("samprate %g does not fit WID2", static_cast<double>(t.samprate));
+  }
+  if (format("%7.3f", static_cast<double>(t.calper)).size() > 7) {
+    return format("calper %g does not fit WID2", static_cast<double>(t.calper));
+  }
+  return std::nullopt;
+}
+
+std::string wid2_line(const common::Trace& t, const char* data_format) {
+  std::string line(105, ' ');
+  const common::Calendar& s = t.start;
+  place(line, 1, "WID2");
+  place(line, 6, format("%04lld/%02d/%02d", static_cast<long long>(s.year), s.month, s.day));
+  place(line, 17, format("%02d:%02d:%02d.%03d", s.hour, s.minute, s.second, s.millisecond));
+  place(line, 30, word(t.sta));
+  place(line, 36, word(t.chan));
+  place(line, 45, data_format);
+  place(line, 49, format("%8lld", static_cast<long long>(t.samples.size())));
+  place(line, 58, format("%11.6f", static_cast<double>(t.samprate)));
+  place(line, 70, format("%10.2e", static_cast<double>(t.calib)));
+  place(line, 81, format("%7.3f", static_cast<double>(t.calper)));
+  place(line, 89, instrument(t.instype));
+  place(line, 96, format("%5.1f", -1.0));   // hang, unknown
+  place(line, 102, format("%4.1f", -1.0));  // vang, unknown
+  return line;
+}
+
+// Network, coordinates, elevation and depth: all unknown, so blank.
+std::string sta2_line() {
+  std::string line(60, ' ');
+  place(line, 1, "STA2");
+  return line;
+}
+
+std::int64_t checksum_of(std::span<const std::int32_t> samples) {
+  Checksum checksum;
+  for (std::int32_t v : samples) checksum.add(v);
+  return checksum.value();
+}
+
+// Text cut into lines of `kDataLine` characters, each ended by LF, written in pieces.
+class DataLines {
+ public:
+  explicit DataLines(common::LineSink& sink) : sink_(sink) {}
+  // Characters that continue the current line.
+  bool put(std::string_view chars) {
+    while (!chars.empty()) {
+      std::size_t n = std::min(chars.size(), kDataLine - column_);
+      text_.append(chars.substr(0, n));
+      chars.remove_prefix(n);
+      column_ += n;
+      if (column_ == kDataLine) end_line();
+      if (text_.size() >= kFlush && !flush()) return false;
+    }
+    return true;
+  }
+  void end_line() {
+    text_.push_back('\n');
+    column_ = 0;
+  }
+  std::size_t column() const { return column_; }
+  // Ends a line left open and writes out what is held.
+  bool finish() {
+    if (column_ > 0) end_line();
+    return flush();
+  }
+
+ private:
+  static constexpr std::size_t kFlush = 1 << 17;
+  bool flush() {
+    bool ok = text_.empty() || sink_.put_lines(text_);
+    text_.clear();
+    return ok;
+  }
+  common::LineSink& sink_;
+  std::string text_;
+  std::size_t column_ = 0;
+};
+
+bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink) {
+  constexpr std::size_t kChunk = 16384;
+  std::vector<char> chars(kChunk * kCm6MaxChars);
+  DataLines lines(sink);
+  for (std::size_t begin = 0; begin < samples.size(); begin += kChunk) {
+    std::size_t end = std::min(samples.size(), begin + kChunk);
+    char* stop = encode_cm6(samples, begin, end, chars.data());
+    if (!lines.put(std::string_view(chars.data(), static_cast<std::size_t>(stop - chars.data())))) {
+      return false;
+    }
+  }
+  return lines.finish();
+}
+
+bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink) {
+  DataLines lines(sink);
+  char text[16];
+  for (std::int32_t v : samples) {
+    int n = std::snprintf(text, sizeof text, "%d", v);
+    std::size_t needed = static_cast<std::size_t>(n) + (lines.column() > 0 ? 1 : 0);
+    if (lines.column() + needed > kDataLine) lines.end_line();
+    if (lines.column() > 0 && !lines.put(" ")) return false;
+    if (!lines.put(std::string_view(text, static_cast<std::size_t>(n)))) return false;
+  }
+  return lines.finish();
+}
+
+// Bare GSE2.0 blocks with CM6 or INT data.
+class Gse2Writer : public Writer {
+ public:
+  explicit Gse2Writer(bool cm6) : cm6_(cm6) {}
+  SampleLimit sample_limit() const override { return kInt32Limit; }
+  std::optional<std::string> refusal(const common::Trace& trace) const override {
+    if (auto why = wid2_refusal(trace)) return why;
+    if (!cm6_) return std::nullopt;
+    if (auto large = cm6_too_large(trace.samples)) {
+      return "sample " + std::to_string(large->first + 1) + ": second difference " +
+             std::to_string(large->second) + " is too large for CM6";
+    }
+    return std::nullopt;
+  }
+  bool start_file(common::LineSink&, std::string_view) override { return true; }
+  BlockResult write_block(const common::Trace& trace, common::LineSink& sink) override {
+    BlockResult result{false, 0};
+    std::string head = wid2_line(trace, cm6_ ? "CM6" : "INT") + "\n" + sta2_line() + "\nDAT2\n";
+    if (!sink.put_lines(head)) return result;
+    if (!(cm6_ ? write_cm6(trace.samples, sink) : write_int(trace.samples, sink))) return result;
+    if (!sink.put_lines(
+            format("CHK2 %8lld\n", static_cast<long long>(checksum_of(trace.samples))))) {
+      return result;
+    }
+    result.written = true;
+    return result;
+  }
+  bool end_file(common::LineSink&) override { return true; }
+
+ private:
+  bool cm6_;
+};
+
+// One IMS2.0 data message of CM6 blocks, identified by the output's name.
+class ImsWriter : public Gse2Writer {
+ public:
+  ImsWriter() : Gse2Writer(true) {}
+  bool start_file(common::LineSink& sink, std::string_view name) override {
+    std::size_t dot = name.rfind('.');
+    std::string id(name.substr(0, dot == std::string_view::npos || dot == 0 ? name.size() : dot));
+    if (id.size() > 20) id.resize(20);
+    return sink.put_lines("BEGIN IMS2.0\nMSG_TYPE DATA\nMSG_ID " + id +
+                          "\nDATA_TYPE WAVEFORM IMS2.0:CM6\n");
+  }
+  bool end_file(common::LineSink& sink) override { return sink.put_lines("STOP\n"); }
+};
+
+}  // namespace
+
+std::unique_ptr<Writer> make_cm6_writer() { return std::make_unique<Gse2Writer>(true); }
+std::unique_ptr<Writer> make_int_writer() { return std::make_unique<Gse2Writer>(false); }
+std::unique_ptr<Writer> make_ims_writer() { return std::make_unique<ImsWriter>(); }
+
+}  // namespace wavconv::gse

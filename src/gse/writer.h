@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/files.h"
+#include "common/trace.h"
+
+namespace wavconv::gse {
+
+using common::kInt32Limit;
+using common::SampleLimit;
+
+struct BlockResult {
+  bool written;           // false: a write failed; the sink holds what was written before
+  std::int64_t too_wide;  // samples written as asterisks
+};
+
+// One output format: a file of blocks is start_file(), write_block() for each trace, then
+// end_file(). Each format keeps its own limits.
+class Writer {
+ public:
+  virtual ~Writer() = default;
+  // What every sample must fit to be written as it is.
+  virtual SampleLimit sample_limit() const = 0;
+  // Why the trace cannot be written in this format at all; nothing when it can.
+  virtual std::optional<std::string> refusal(const common::Trace& trace) const = 0;
+  // What goes before the first block; `name` is the output file's name (without folder).
+  virtual bool start_file(common::LineSink& sink, std::string_view name) = 0;
+  virtual BlockResult write_block(const common::Trace& trace, common::LineSink& sink) = 0;
+  // What ends the file.
+  virtual bool end_file(common::LineSink& sink) = 0;
+};
+
+// An output format as /T names it.
+struct OutputFormat {
+  const char* name;
+  std::unique_ptr<Writer> (*make)();
+};
+
+// Every output format, the default first.
+std::span<const OutputFormat> output_formats();
+
+// The format of `name` (any case); nothing for an unknown one.
+const OutputFormat* find_output_format(std::string_view name);
+
+}  // namespace wavconv::gse

@@ -1,0 +1,222 @@
+// GSE2.0 blocks and IMS2.0 messages: the CM6 encoder on published values, at every magnitude
+// boundary and on long traces; the header lines column by column; INT lines; the message frame.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "cm6_decoder.h"
+#include "gse/cm6.h"
+#include "gse/writer.h"
+#include "test_support.h"
+
+namespace wavconv::gse {
+namespace {
+
+using Samples = std::vector<std::int32_t>;
+
+common::Trace example_trace(const Samples& samples) {
+  common::Trace trace;
+  trace.sta = "ABC   ";
+  trace.chan = "BHZ     ";
+  trace.instype = "STS-2 ";
+  trace.samprate = 20.0f;
+  trace.calib = 0.0949f;
+  trace.calper = 1.0f;
+  trace.start = common::to_calendar_milliseconds(981947229250);
+  trace.samples = samples;
+  return trace;
+}
+
+// The lines a writer gives for one file of `trace`.
+std::vector<std::string> lines_of(const char* format, const common::Trace& trace,
+                                  const char* name = "out.gse") {
+  std::unique_ptr<Writer> writer = find_output_format(format)->make();
+  testing::StringLineSink sink;
+  EXPECT_TRUE(writer->start_file(sink, name));
+  EXPECT_TRUE(writer->write_block(trace, sink).written);
+  EXPECT_TRUE(writer->end_file(sink));
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = sink.text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(sink.text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, sink.text.size());  // every line ends with LF, no CR
+  return lines;
+}
+
+// The CM6 characters of a block's data lines, checking their lengths.
+std::string data_of(const std::vector<std::string>& lines) {
+  std::string chars;
+  std::size_t first = 3;
+  std::size_t last = lines.size() - 1;  // CHK2
+  for (std::size_t i = first; i < last; ++i) {
+    EXPECT_TRUE(i + 1 == last ? lines[i].size() <= 80 : lines[i].size() == 80) << i;
+    chars += lines[i];
+  }
+  return chars;
+}
+
+// The first data line of a CM6 file published by another program, and the first samples it
+// holds (as that program's own tests give them).
+TEST(Cm6, PublishedLineAndSamples) {
+  const std::string line =
+      "Al0VENl7V7kP-UHkJ45LCDlC8A+UNlIV-ULlQUSV8l3l1V6LP1CkFSW9m0kHVHkKUGl3CUPIOl3VDkM1";
+  const Samples published = {12, -10, 16, 33, 9, 26, 16, 7, 17, 6, 1, 3, -2};
+  std::vector<std::int64_t> decoded = testing::decode_cm6(line);
+  ASSERT_GE(decoded.size(), published.size());
+  Samples start(decoded.begin(), decoded.begin() + static_cast<std::ptrdiff_t>(published.size()));
+  EXPECT_EQ(start, published);
+  Samples whole(decoded.begin(), decoded.end());
+  char text[80 * kCm6MaxChars];
+  EXPECT_EQ(std::string(text, encode_cm6(whole, 0, whole.size(), text)), line);
+}
+
+TEST(Cm6, EveryMagnitudeBoundaryBothSigns) {
+  struct Case {
+    std::int64_t magnitude;
+    std::size_t chars;
+  } cases[] = {{0, 1},       {15, 1},
+               {16, 2},      {(1 << 9) - 1, 2},
+               {1 << 9, 3},  {(1 << 14) - 1, 3},
+               {1 << 14, 4}, {(1 << 19) - 1, 4},
+               {1 << 19, 5}, {(1 << 24) - 1, 5},
+               {1 << 24, 6}, {kCm6Limit - 1, 6}};
+  for (const Case& c : cases) {
+    for (std::int64_t value : {c.magnitude, -c.magnitude}) {
+      SCOPED_TRACE(value);
+      std::string text = cm6_value(value);
+      EXPECT_EQ(text.size(), c.chars);
+      EXPECT_EQ(testing::cm6_differences(text), std::vector<std::int64_t>{value});
+    }
+  }
+  EXPECT_EQ(cm6_value(-1), "F");   // 16 + 1: the sign bit in the first character
+  EXPECT_EQ(cm6_value(16), "UE");  // 32 (more follow) + 0, then 16
+}
+
+// Second differences are formed in 64 bits: one of 2^32 (a wrap to 0 in 32 bits) or of 2^27
+// is refused with its sample number, and the largest that can be written is kept.
+TEST(Cm6, TooLargeSecondDifferencesAreFoundIn64Bits) {
+  EXPECT_EQ(cm6_too_large(Samples{0, 0, INT32_MIN, 0}),
+            (std::pair<std::size_t, std::int64_t>{2, INT32_MIN}));
+  EXPECT_EQ(cm6_too_large(Samples{1 << 26, 1 << 26, 1 << 26, 0}), std::nullopt);
+  EXPECT_EQ(cm6_too_large(Samples{(1 << 27) - 1}), std::nullopt);
+  EXPECT_EQ(cm6_too_large(Samples{-(1 << 27)}),
+            (std::pair<std::size_t, std::int64_t>{0, -(1 << 27)}));
+  Samples samples = {0, 1 << 26, 0};  // 0, 2^26, -2^27
+  common::Trace trace = example_trace(samples);
+  EXPECT_EQ(*find_output_format("cm6")->make()->refusal(trace),
+            "sample 3: second difference -134217728 is too large for CM6");
+  EXPECT_FALSE(find_output_format("int")->make()->refusal(trace));
+}
+
+TEST(Cm6, LongRandomTracesRoundTrip) {
+  std::mt19937 random(5);
+  for (std::int32_t step : {3, 1000, 1 << 20}) {
+    SCOPED_TRACE(step);
+    Samples samples(1'000'003);
+    std::int64_t v = 0;
+    for (std::int32_t& s : samples) {
+      v += static_cast<std::int64_t>(random() % (2 * step + 1)) - step;
+      v = std::clamp<std::int64_t>(v, -(1 << 24), 1 << 24);
+      s = static_cast<std::int32_t>(v);
+    }
+    common::Trace trace = example_trace(samples);
+    ASSERT_FALSE(find_output_format("cm6")->make()->refusal(trace));
+    std::vector<std::string> lines = lines_of("cm6", trace);
+    std::vector<std::int64_t> decoded = testing::decode_cm6(data_of(lines));
+    ASSERT_TRUE(std::equal(decoded.begin(), decoded.end(), samples.begin(), samples.end()));
+    EXPECT_EQ(
+        lines.back(),
+        "CHK2 " +
+            std::string(8 - std::to_string(testing::reference_checksum(samples)).size(), ' ') +
+            std::to_string(testing::reference_checksum(samples)));
+  }
+}
+
+TEST(Gse2, HeaderLinesColumnByColumn) {
+  Samples samples = {1, -2, 3};
+  std::vector<std::string> lines = lines_of("cm6", example_trace(samples));
+  //                    1    6          17           30    36  40   45  49       58          70
+  //                    81      89     96    102
+  EXPECT_EQ(lines[0],
+            "WID2 2001/02/12 03:07:09.250 ABC   BHZ      CM6        3   20.000000   9.49e-02   "
+            "1.000 STS-2   -1.0 -1.0");
+  EXPECT_EQ(lines[1], "STA2" + std::string(56, ' '));
+  EXPECT_EQ(lines[2], "DAT2");
+  EXPECT_EQ(lines[3], "-I6");  // 1, -4, 8: the second differences of 1, -2, 3
+  EXPECT_EQ(lines[4], "CHK2        2");
+  EXPECT_EQ(lines.size(), 5u);
+}
+
+TEST(Gse2, StationChannelAndFieldsThatDoNotFit) {
+  Samples samples = {0};
+  common::Trace trace = example_trace(samples);
+  std::unique_ptr<Writer> writer = find_output_format("int")->make();
+  EXPECT_FALSE(writer->refusal(trace));
+  trace.sta = "ABCDEF";
+  EXPECT_EQ(*writer->refusal(trace), "station ABCDEF is longer than 5 characters");
+  trace.sta = "ABCDE ";
+  trace.chan = "BHZ1    ";
+  EXPECT_EQ(*writer->refusal(trace), "channel BHZ1 is longer than 3 characters");
+  trace.chan = "BHZ     ";
+  trace.samprate = 10000.0f;
+  EXPECT_EQ(*writer->refusal(trace), "samprate 10000 does not fit WID2");
+  EXPECT_FALSE(find_output_format("gse1")->make()->refusal(trace));
+}
+
+TEST(Gse2, IntegerLinesOfAtMostEightyCharacters) {
+  Samples samples;
+  for (int i = 0; i < 40; ++i) samples.push_back(i % 2 ? -1234567 : 89);
+  samples.push_back(INT32_MIN);
+  std::vector<std::string> lines = lines_of("int", example_trace(samples));
+  std::string joined;
+  for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
+    EXPECT_LE(lines[i].size(), 80u);
+    EXPECT_NE(lines[i].front(), ' ');
+    EXPECT_NE(lines[i].back(), ' ');
+    joined += (joined.empty() ? "" : " ") + lines[i];
+  }
+  std::string expected;
+  for (std::int32_t v : samples) expected += (expected.empty() ? "" : " ") + std::to_string(v);
+  EXPECT_EQ(joined, expected);
+  EXPECT_EQ(lines[3].size(), 74u);  // six "89 -1234567" pairs and 89; the next would pass 80
+}
+
+TEST(Ims, OneMessageNamedAfterTheOutput) {
+  Samples samples = {5};
+  std::vector<std::string> lines =
+      lines_of("ims", example_trace(samples), "a_very_long_output_name_indeed.msg");
+  EXPECT_EQ(lines[0], "BEGIN IMS2.0");
+  EXPECT_EQ(lines[1], "MSG_TYPE DATA");
+  EXPECT_EQ(lines[2], "MSG_ID a_very_long_output_n");
+  EXPECT_EQ(lines[3], "DATA_TYPE WAVEFORM IMS2.0:CM6");
+  EXPECT_EQ(lines[4].substr(0, 4), "WID2");
+  EXPECT_EQ(lines[4].substr(44, 3), "CM6");
+  EXPECT_EQ(lines.back(), "STOP");
+}
+
+// The same samples written as GSE1.0 and as GSE2.0 read back the same.
+TEST(Formats, GseOneAndTwoHoldTheSameSamples) {
+  Samples samples;
+  for (int i = 0; i < 1234; ++i) samples.push_back((i * 7919) % 20001 - 10000);
+  common::Trace trace = example_trace(samples);
+  trace.day_text = "043";
+  testing::StringLineSink gse1;
+  ASSERT_TRUE(find_output_format("gse1")->make()->write_block(trace, gse1).written);
+  Samples from_gse1;
+  std::size_t pos = 3 * 82;
+  while (gse1.text.compare(pos, 4, "CHK1") != 0) {
+    std::size_t end = gse1.text.find("\r\n", pos);
+    for (std::size_t f = pos; f < end; f += 8)
+      from_gse1.push_back(std::stoi(gse1.text.substr(f, 8)));
+    pos = end + 2;
+  }
+  std::vector<std::int64_t> from_cm6 = testing::decode_cm6(data_of(lines_of("cm6", trace)));
+  EXPECT_EQ(from_gse1, samples);
+  EXPECT_TRUE(std::equal(from_cm6.begin(), from_cm6.end(), samples.begin(), samples.end()));
+  EXPECT_EQ(find_output_format("TINT"), nullptr);
+  EXPECT_EQ(find_output_format("IMS")->name, std::string("ims"));
+}
+
+}  // namespace
+}  // namespace wavconv::gse
