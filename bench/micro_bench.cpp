@@ -1,5 +1,5 @@
 // Micro-benchmarks of the per-run hot spots: data lines with their checksum (each kernel),
-// header read, F editing, e1 decoding.
+// header read, F editing, e1 decoding, whole CM6 and GSE1.0 blocks.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -14,6 +14,7 @@
 #include "gse/block.h"
 #include "gse/data_lines.h"
 #include "gse/window.h"
+#include "gse/writer.h"
 
 namespace {
 
@@ -116,6 +117,27 @@ void BM_E1Decode(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * values.size());
 }
 
+// A CM6 block of a realistic trace (second differences, characters, lines, checksum), and the
+// same as GSE1.0 INT8 lines for comparison.
+void block_of(benchmark::State& state, const char* format) {
+  std::vector<std::int32_t> values = realistic(864000);
+  common::Trace trace;
+  trace.sta = "ABC   ";
+  trace.chan = "BHZ     ";
+  trace.instype = "STS-2 ";
+  trace.samprate = 20.0f;
+  trace.day_text = "043";
+  trace.samples = values;
+  std::unique_ptr<gse::Writer> writer = gse::find_output_format(format)->make();
+  NullSink sink;
+  for (auto _ : state) benchmark::DoNotOptimize(writer->write_block(trace, sink).written);
+  state.SetItemsProcessed(state.iterations() * values.size());
+}
+void BM_BlockCm6(benchmark::State& state) { block_of(state, "cm6"); }
+void BM_BlockGse1(benchmark::State& state) { block_of(state, "gse1"); }
+
+BENCHMARK(BM_BlockCm6)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlockGse1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DataLinesScalar)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DataLinesAvx2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DataLinesWidestScalar)->Unit(benchmark::kMillisecond);

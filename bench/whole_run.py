@@ -9,7 +9,8 @@ wall time of wavconv and of io_floor (read the samples, write an output-sized fi
 blocks), their ratio, wavconv's peak RSS and, when valgrind is present, callgrind's user-space
 instructions per sample. With --against, another wavconv binary (an earlier release, say) is
 timed in the same loop, run for run, and the ratio of the two medians is reported. Record mode
-(/R) on the same samples stored big-endian (s4) is timed against the default run too. The
+(/R) on the same samples stored big-endian (s4), and GSE2.0 CM6 output (/Tcm6), are timed
+against the default run too. The
 conversions replace an existing output (whose data is flushed to the disk before the old file
 goes); each is also timed into a new file (removed before each run, nothing flushed).
 """
@@ -94,7 +95,8 @@ def measure(n):
         floor = [IO_FLOOR, "seg.w", "floor.out", str(out_bytes)]
         other = [AGAINST, "hdr.wfdisc", "other.gse"] if AGAINST else None
         record = [WAVCONV, "/R", "rec.wfdisc", "rec.gse"]
-        conv_times, floor_times, other_times, record_times = [], [], [], []
+        cm6 = [WAVCONV, "hdr.wfdisc", "cm6.gse", "/Tcm6"]
+        conv_times, floor_times, other_times, record_times, cm6_times = [], [], [], [], []
         new_times, other_new_times = [], []
         for _ in range(RUNS):
             conv_times.append(timed(convert, work))
@@ -105,6 +107,7 @@ def measure(n):
                 other_new_times.append(timed(other, work))
             floor_times.append(timed(floor, work))
             record_times.append(timed(record, work))
+            cm6_times.append(timed(cm6, work))
             if other:
                 other_times.append(timed(other, work))
         rss = peak_rss_kib(convert, work)
@@ -117,6 +120,8 @@ def measure(n):
             "floor_ms": 1000 * statistics.median(floor_times),
             "rss_kib": rss,
             "record_ms": 1000 * statistics.median(record_times),
+            "cm6_ms": 1000 * statistics.median(cm6_times),
+            "cm6_bytes": os.path.getsize(os.path.join(work, "cm6.gse")),
         }
         if other:
             result["against_ms"] = 1000 * statistics.median(other_times)
@@ -150,6 +155,8 @@ def main():
         line += "; record mode (s4) %.1f ms, ratio %.2f" % (r["record_ms"],
                                                             r["record_ms"] / r["wavconv_ms"])
         line += "; into a new file %.1f ms" % r["new_ms"]
+        line += "; /Tcm6 %.1f ms, ratio %.2f (%.1f MiB)" % (r["cm6_ms"], r["cm6_ms"] / r["wavconv_ms"],
+                                                          r["cm6_bytes"] / 2**20)
         if "against_ms" in r:
             line += "; against %.1f ms, ratio %.2f (new file: %.1f ms, ratio %.2f)" % (
                 r["against_ms"], r["wavconv_ms"] / r["against_ms"], r["against_new_ms"],

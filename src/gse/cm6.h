@@ -29,11 +29,18 @@ inline constexpr std::size_t kCm6MaxChars = 6;
 
 // Encodes the second differences of samples[begin, end) (those before `begin` give the first
 // ones their predecessors) at `out`; returns the end of the characters. Each must lie within
-// kCm6Limit.
+// kCm6Limit. Up to 8 bytes past the end may be written.
 char* encode_cm6(std::span<const std::int32_t> samples, std::size_t begin, std::size_t end,
                  char* out);
 
-// The characters of one value (any 64-bit value below 2^34 in magnitude).
+// Encodes samples[begin, end) as encode_cm6() does, cut into lines of 80 characters: `column`
+// is where the current line stands, carried from call to call; each full line gets an LF. Adds
+// each sample to `checksum`. At most kCm6MaxChars x 81 / 80 + 1 bytes a sample.
+class Checksum;
+char* encode_cm6_lines(std::span<const std::int32_t> samples, std::size_t begin, std::size_t end,
+                       char* out, std::size_t& column, Checksum& checksum);
+
+// The characters of one value (below 2^29 in magnitude).
 std::string cm6_value(std::int64_t value);
 
 }  // namespace wavconv::gse

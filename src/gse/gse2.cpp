@@ -126,18 +126,33 @@ class DataLines {
   std::size_t column_ = 0;
 };
 
-bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink) {
+// CM6 characters in lines of 80, formatted in pieces straight into the sink's buffer where it
+// offers one; the checksum of the samples in the same pass.
+bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
+               std::int64_t& checksum_value) {
   constexpr std::size_t kChunk = 16384;
-  std::vector<char> chars(kChunk * kCm6MaxChars);
-  DataLines lines(sink);
+  constexpr std::size_t kRoom = kChunk * kCm6MaxChars * 81 / 80 + 2;
+  std::unique_ptr<char[]> own;
+  Checksum checksum;
+  std::size_t column = 0;
   for (std::size_t begin = 0; begin < samples.size(); begin += kChunk) {
     std::size_t end = std::min(samples.size(), begin + kChunk);
-    char* stop = encode_cm6(samples, begin, end, chars.data());
-    if (!lines.put(std::string_view(chars.data(), static_cast<std::size_t>(stop - chars.data())))) {
+    char* start = sink.reserve(kRoom);
+    if (!start) {
+      if (!own) own.reset(new char[kRoom]);
+      start = own.get();
+    }
+    char* stop = encode_cm6_lines(samples, begin, end, start, column, checksum);
+    if (end == samples.size() && column > 0) *stop++ = '\n';
+    std::size_t used = static_cast<std::size_t>(stop - start);
+    if (start != own.get()) {
+      sink.commit(used);
+    } else if (!sink.put_lines(std::string_view(start, used))) {
       return false;
     }
   }
-  return lines.finish();
+  checksum_value = checksum.value();
+  return true;
 }
 
 bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink) {
@@ -172,11 +187,12 @@ class Gse2Writer : public Writer {
     BlockResult result{false, 0};
     std::string head = wid2_line(trace, cm6_ ? "CM6" : "INT") + "\n" + sta2_line() + "\nDAT2\n";
     if (!sink.put_lines(head)) return result;
-    if (!(cm6_ ? write_cm6(trace.samples, sink) : write_int(trace.samples, sink))) return result;
-    if (!sink.put_lines(
-            format("CHK2 %8lld\n", static_cast<long long>(checksum_of(trace.samples))))) {
+    std::int64_t checksum = 0;
+    if (cm6_ ? !write_cm6(trace.samples, sink, checksum) : !write_int(trace.samples, sink)) {
       return result;
     }
+    if (!cm6_) checksum = checksum_of(trace.samples);
+    if (!sink.put_lines(format("CHK2 %8lld\n", static_cast<long long>(checksum)))) return result;
     result.written = true;
     return result;
   }
