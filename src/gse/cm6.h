@@ -30,15 +30,24 @@ inline constexpr std::size_t kCm6MaxChars = 6;
 // Encodes the second differences of samples[begin, end) (those before `begin` give the first
 // ones their predecessors) at `out`; returns the end of the characters. Each must lie within
 // kCm6Limit. Up to 8 bytes past the end may be written.
+class Checksum;
 char* encode_cm6(std::span<const std::int32_t> samples, std::size_t begin, std::size_t end,
-                 char* out);
+                 char* out, Checksum* checksum = nullptr);
 
 // Encodes samples[begin, end) as encode_cm6() does, cut into lines of 80 characters: `column`
 // is where the current line stands, carried from call to call; each full line gets an LF. Adds
 // each sample to `checksum`. At most kCm6MaxChars x 81 / 80 + 1 bytes a sample.
-class Checksum;
 char* encode_cm6_lines(std::span<const std::int32_t> samples, std::size_t begin, std::size_t end,
                        char* out, std::size_t& column, Checksum& checksum);
+
+// encode_cm6() from sample `begin` (at least 2) on, one value at a time; and with AVX2, eight
+// at a time, for samples below 2^25 in magnitude (the eight-at-a-time code falls back on the
+// other for what remains).
+// Each sample encoded is added to `checksum` when one is given.
+char* encode_cm6_tail(const std::int32_t* x, std::size_t begin, std::size_t end, char* out,
+                      Checksum* checksum);
+char* encode_cm6_avx2(const std::int32_t* x, std::size_t begin, std::size_t end, char* out,
+                      Checksum* checksum);
 
 // The characters of one value (below 2^29 in magnitude).
 std::string cm6_value(std::int64_t value);
