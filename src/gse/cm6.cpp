@@ -135,11 +135,15 @@ largest_magnitude(const std::int32_t* values, std::size_t count) {
 
 }  // namespace
 
+bool cm6_small(std::span<const std::int32_t> samples) {
+  return largest_magnitude(samples.data(), samples.size()) < kCm6Limit / 4;
+}
+
 std::optional<std::pair<std::size_t, std::int64_t>> cm6_too_large(
     std::span<const std::int32_t> samples) {
   // |x[i] - 2 x[i-1] + x[i-2]| is at most four times the largest magnitude: below 2^25 no
   // difference can reach 2^27, as with nearly every real trace.
-  if (largest_magnitude(samples.data(), samples.size()) < kCm6Limit / 4) return std::nullopt;
+  if (cm6_small(samples)) return std::nullopt;
   for (std::size_t i = 0; i < samples.size(); ++i) {
     std::int64_t d = second_difference(samples, i);
     if (d >= kCm6Limit || d <= -kCm6Limit) return std::pair{i, d};
@@ -148,56 +152,41 @@ std::optional<std::pair<std::size_t, std::int64_t>> cm6_too_large(
 }
 
 char* encode_cm6_tail(const std::int32_t* x, std::size_t begin, std::size_t end, char* out,
-                      Checksum* checksum) {
+                      Checksum* checksum, char** line_start) {
   const std::uint32_t* table = small_values();
   const Tails& low = tails();
   for (std::size_t i = begin; i < end; ++i) {
     std::int64_t d = std::int64_t{x[i]} - 2 * std::int64_t{x[i - 1]} + x[i - 2];
     out = put_tabled(d, table, low, out);
     if (checksum) checksum->add(x[i]);
+    if (line_start) out = break_lines(out, *line_start);
   }
   return out;
 }
 
 char* encode_cm6(std::span<const std::int32_t> samples, std::size_t begin, std::size_t end,
-                 char* out, Checksum* checksum) {
+                 char* out, Checksum* checksum, char** line_start, bool small) {
   std::size_t i = begin;
   for (; i < end && i < 2; ++i) {
     out = put_value(second_difference(samples, i), out);
     if (checksum) checksum->add(samples[i]);
+    if (line_start) out = break_lines(out, *line_start);
   }
 #if defined(__x86_64__) || defined(__i386__)
   // Eight at a time where every second difference fits 32 bits with room: samples below 2^25.
   if (end - i >= 64 && best_kernel() == Kernel::kAvx2 &&
-      largest_magnitude(samples.data() + (i - 2), end - i + 2) < kCm6Limit / 4) {
-    return encode_cm6_avx2(samples.data(), i, end, out, checksum);
+      (small || largest_magnitude(samples.data() + (i - 2), end - i + 2) < kCm6Limit / 4)) {
+    return encode_cm6_avx2(samples.data(), i, end, out, checksum, line_start);
   }
 #endif
-  return encode_cm6_tail(samples.data(), i, end, out, checksum);
+  return encode_cm6_tail(samples.data(), i, end, out, checksum, line_start);
 }
 
 char* encode_cm6_lines(std::span<const std::int32_t> samples, std::size_t begin, std::size_t end,
-                       char* out, std::size_t& column, Checksum& checksum) {
-  constexpr std::size_t kLine = 80;
-  constexpr std::size_t kPiece = 1024;
-  char scratch[kPiece * kCm6MaxChars + 8];
-  for (std::size_t piece = begin; piece < end; piece += kPiece) {
-    std::size_t stop = std::min(end, piece + kPiece);
-    const char* chars_end = encode_cm6(samples, piece, stop, scratch, &checksum);
-    const char* c = scratch;
-    while (c < chars_end) {
-      if (column == kLine) {
-        *out++ = '\n';
-        column = 0;
-      }
-      std::size_t n =
-          std::min<std::size_t>(kLine - column, static_cast<std::size_t>(chars_end - c));
-      std::memcpy(out, c, n);
-      out += n;
-      c += n;
-      column += n;
-    }
-  }
+                       char* out, std::size_t& column, Checksum& checksum, bool small) {
+  char* line_start = out - column;
+  out = encode_cm6(samples, begin, end, out, &checksum, &line_start, small);
+  column = static_cast<std::size_t>(out - line_start);
   return out;
 }
 

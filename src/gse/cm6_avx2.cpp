@@ -32,7 +32,7 @@ WAVCONV_AVX2 inline __m256i to_characters(__m256i index) {
 }  // namespace
 
 WAVCONV_AVX2 char* encode_cm6_avx2(const std::int32_t* x, std::size_t begin, std::size_t end,
-                                   char* out, Checksum* checksum) {
+                                   char* out, Checksum* checksum, char** line_start) {
   const __m256i five_bits = _mm256_set1_epi32(31);
   const __m256i more = _mm256_set1_epi32(32);
   alignas(32) std::uint64_t words[8];
@@ -88,8 +88,9 @@ WAVCONV_AVX2 char* encode_cm6_avx2(const std::int32_t* x, std::size_t begin, std
       // Below 2^25: no sample needs reducing before it is added.
       for (int v = 0; v < 8; ++v) checksum->add_small(x[i + v]);
     }
+    if (line_start) out = break_lines(out, *line_start);
   }
-  return encode_cm6_tail(x, i, end, out, checksum);
+  return encode_cm6_tail(x, i, end, out, checksum, line_start);
 }
 
 }  // namespace wavconv::gse

@@ -131,10 +131,11 @@ class DataLines {
 bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
                std::int64_t& checksum_value) {
   constexpr std::size_t kChunk = 16384;
-  constexpr std::size_t kRoom = kChunk * kCm6MaxChars * 81 / 80 + 2;
+  constexpr std::size_t kRoom = kChunk * kCm6MaxChars * 81 / 80 + 16;
   std::unique_ptr<char[]> own;
   Checksum checksum;
   std::size_t column = 0;
+  const bool small = cm6_small(samples);
   for (std::size_t begin = 0; begin < samples.size(); begin += kChunk) {
     std::size_t end = std::min(samples.size(), begin + kChunk);
     char* start = sink.reserve(kRoom);
@@ -142,7 +143,7 @@ bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
       if (!own) own.reset(new char[kRoom]);
       start = own.get();
     }
-    char* stop = encode_cm6_lines(samples, begin, end, start, column, checksum);
+    char* stop = encode_cm6_lines(samples, begin, end, start, column, checksum, small);
     if (end == samples.size() && column > 0) *stop++ = '\n';
     std::size_t used = static_cast<std::size_t>(stop - start);
     if (start != own.get()) {
