@@ -187,6 +187,30 @@ def main():
     case("format_unknown", ["hdr.wfdisc", "/Tgse2"], std)
     case("format_station_too_long", ["hdr.wfdisc", "/Tcm6"],
          {"hdr.wfdisc": header(sta="ABCDEF"), "abc.w": sample_bytes(SMALL)})
+    # Station tables beside the archive: coordinates and orientations in every format, a
+    # station whose two site rows disagree (the later ondate wins), one line that does not read.
+    def site_line(sta, ondate, offdate, lat, lon, elev):
+        return "%-6s %8d %8d %9.4f %9.4f %9.4f %-50s %-4s %-6s %9.4f %9.4f %-17s\n" % (
+            sta, ondate, offdate, lat, lon, elev, "Wavconv test station", "ss", sta, 0.0, 0.0,
+            "2001/02/12")
+    def sitechan_line(sta, chan, ondate, edepth, hang, vang):
+        return "%-6s %-8s %8d %8d %8d %-4s %9.4f %6.1f %6.1f %-50s %-17s\n" % (
+            sta, chan, ondate, 1, -1, "n", edepth, hang, vang, "Wavconv test channel",
+            "2001/02/12")
+    sited = dict(files)
+    sited["archive.site"] = (site_line("WVC01", 1999001, -1, 46.7712, 9.3456, 1.234) +
+                             site_line("WVC02", 2000001, 2001010, 46.5, 9.5, 0.8) +
+                             site_line("WVC02", 2000001, -1, 46.4, 9.6, 0.9) +
+                             site_line("WVC02", 2001040, -1, 46.41, 9.61, 0.91) +
+                             "WVC03  this line does not read\n")
+    sited["archive.sitechan"] = (sitechan_line("WVC01", "HHZ", 1999001, 0.012, -1, 0) +
+                                 sitechan_line("WVC01", "HHN", 1999001, 0.012, 0, 90) +
+                                 sitechan_line("WVC01", "HHE", 1999001, 0.012, 90, 90))
+    case("site_tables_gse1", ["/R", "/S", "archive.wfdisc", "all.gse"], sited)
+    case("site_tables_cm6", ["/R", "/S", "/Tcm6", "archive.wfdisc", "all.gse"], sited)
+    case("site_tables_int", ["/R", "/S", "/Tint", "/L5", "archive.wfdisc"], sited)
+    case("site_tables_ims", ["/R", "/S", "/Tims", "/L5", "archive.wfdisc", "all.msg"], sited)
+    case("site_tables_query", ["/R", "/Q", "/S", "archive.wfdisc"], sited)
     case("jump_across_new_year", ["hdr.wfdisc", "/J60", "/L20"],
          {"hdr.wfdisc": header(time=1009843170.0, jdate=2001365, samprate=1.0),
           "abc.w": sample_bytes(random_walk(200))})

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -19,6 +20,14 @@ struct SampleLimit {
 
 inline constexpr SampleLimit kInt32Limit = {INT32_MIN, INT32_MAX, "32 bits"};
 
+// Where a station stands and how a channel is oriented, each value as far as it is known.
+struct Placement {
+  std::optional<double> latitude, longitude;  // degrees
+  std::optional<double> elevation;            // km
+  std::optional<double> depth;                // emplacement depth, km
+  std::optional<double> hang, vang;           // degrees
+};
+
 // One trace as input and output meet: a window of samples and what a block says about them,
 // whatever format they came from and go to.
 struct Trace {
@@ -33,6 +42,7 @@ struct Trace {
   float calib = 0;
   float calper = 0;  // seconds
   std::span<const std::int32_t> samples;
+  Placement placement;  // from the station tables, when read
 };
 
 }  // namespace wavconv::common

@@ -275,7 +275,10 @@ std::variant<Samples, Refusal> SampleReader::read(std::int64_t first, std::int64
     if (!std::isfinite(v)) return Refusal{"sample " + number + " is not a finite number"};
     double whole = std::round(v);
     if (whole != v) {
-      if (!round) return Refusal{"sample " + number + " is " + number_text(v) + ", not whole"};
+      if (!round) {
+        return Refusal{"sample " + number + " is " + number_text(v) +
+                       ", not whole; /S scales, /F rounds"};
+      }
       ++rounding.changed;
       rounding.largest = std::max(rounding.largest, std::fabs(whole - v));
     }
@@ -283,6 +286,44 @@ std::variant<Samples, Refusal> SampleReader::read(std::int64_t first, std::int64
     out[i] = static_cast<std::int32_t>(whole);
   }
   return samples;
+}
+
+bool SampleReader::is_real() const { return is_float(type_); }
+
+std::variant<std::vector<double>, Refusal> SampleReader::read_reals(std::int64_t first,
+                                                                    std::int64_t count) {
+  const std::size_t w = width(type_);
+  const std::size_t n = static_cast<std::size_t>(count);
+  std::vector<unsigned char> raw;
+  std::vector<double> values;
+  try {
+    raw.resize(w * n);
+    values.resize(n);
+  } catch (const std::bad_alloc&) {
+    return no_memory(count);
+  }
+  std::int64_t held = 0;
+  if (read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw.data(), w * n) !=
+      w * n) {
+    if (damaged_) return damaged();
+    if (!gz_) {
+      return Refusal{"sample file " + source_.path + " cannot be read", read_error_, source_.path,
+                     Failure::kCannotRead};
+    }
+    return too_short(static_cast<std::int64_t>(gztell(gz_.get())), true);
+  }
+  if (gz_ && source_.nsamp > 0 &&
+      !reaches(source_.foff + source_.nsamp * static_cast<std::int64_t>(w) - 1, held)) {
+    return damaged_ ? damaged() : too_short(held, true);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    values[i] = decode_float(type_, raw.data(), i);
+    if (!std::isfinite(values[i])) {
+      return Refusal{"sample " + std::to_string(first + static_cast<std::int64_t>(i)) +
+                     " is not a finite number"};
+    }
+  }
+  return values;
 }
 
 Refusal SampleReader::no_memory(std::int64_t count) const {

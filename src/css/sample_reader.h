@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "common/files.h"
 #include "common/trace.h"
@@ -93,6 +94,13 @@ class SampleReader {
   std::variant<Samples, Refusal> read(std::int64_t first, std::int64_t count, bool round,
                                       Rounding& rounding,
                                       const common::SampleLimit& limit = common::kInt32Limit);
+
+  // Whether the samples are floats.
+  bool is_real() const;
+
+  // Samples first..first + count - 1 of a float datatype as they are, for scaling; a refusal
+  // for one that is not finite.
+  std::variant<std::vector<double>, Refusal> read_reals(std::int64_t first, std::int64_t count);
 
  private:
   SampleReader(const SampleSource& source, Datatype type, common::FileHandle file,

@@ -137,6 +137,10 @@ Settings parse_options(const std::vector<std::string>& args) {
       case 'q':
         settings.query = true;
         break;
+      case 'S':
+      case 's':
+        settings.scale_floats = true;
+        break;
       case 'T':
       case 't': {
         std::string value(common::cut_at_blank(std::string_view(option).substr(1)));

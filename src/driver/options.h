@@ -12,7 +12,7 @@
 namespace wavconv::driver {
 
 // The letters of the "/" options, in upper case (either case is read).
-inline constexpr std::string_view kOptionLetters = "JLIORFQT";
+inline constexpr std::string_view kOptionLetters = "JLIORFQTS";
 
 // What the command line asks for.
 enum class Action {
@@ -39,6 +39,7 @@ struct Settings {
   std::int32_t record = 0;                   // the record to convert; 0 or less: every one
   bool round_floats = false;                 // /F: round float samples (record mode)
   bool query = false;                        // /Q: list the records, convert none (record mode)
+  bool scale_floats = false;                 // /S: scale float samples into counts (record mode)
   const gse::OutputFormat* format = &gse::output_formats()[0];  // /T: the output format
   std::string unknown_format;              // a /T option whose value is no format, as given
   std::vector<std::string> ignored;        // "/" arguments whose letter is no option's, paths too

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,8 +18,10 @@
 #include "css/datatype.h"
 #include "css/sample_reader.h"
 #include "css/samples.h"
+#include "css/site.h"
 #include "css/wfdisc.h"
 #include "driver/output.h"
+#include "driver/scaling.h"
 #include "gse/block.h"
 #include "gse/naming.h"
 #include "gse/window.h"
@@ -107,8 +110,10 @@ struct Record {
   css::Wfdisc fields;
   std::optional<css::FieldError> unread;  // the first field that does not read
   css::SampleSource source;
-  std::int64_t nsamp = 0;  // as the header says, then as the samples hold
-  std::string label;       // " Record n (STA CHAN): "
+  std::int64_t nsamp = 0;             // as the header says, then as the samples hold
+  std::string label;                  // " Record n (STA CHAN): "
+  css::StationTables::Found station;  // what the station tables say, when there are any
+  std::optional<Scaling> scaling;     // how float samples were scaled into counts (/S)
 };
 
 // The run's state across records.
@@ -126,17 +131,24 @@ class RecordRun {
   bool selected(std::int64_t number) const {
     return settings_.record <= 0 || number == settings_.record;
   }
-  Record read_record(std::int64_t number, std::string_view line) const;
+  // With `placed`, what the station tables say of it too.
+  Record read_record(std::int64_t number, std::string_view line, bool placed = true) const;
   void collect_inputs();
   // The record's samples of its window, decoded; or why not.
   std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> samples_of(
       Record& record, css::Rounding& rounding);
   std::optional<css::Refusal> convert(Record& record);
+  // /S: the window's float samples scaled by the largest power of ten that the output format
+  // and its calib field allow.
+  std::variant<css::Samples, css::Refusal> scaled(Record& record, css::SampleReader& file,
+                                                  const gse::Window& window);
   // The output checks of a record, in the order the run makes them; with /Q nothing is written.
   std::optional<css::Refusal> write(const Record& record, const gse::Window& window,
                                     const css::Samples& samples);
   void report(const Record& record, const css::Refusal& refusal);
   void query_line(const Record& record, const std::optional<css::Refusal>& refusal);
+  // For the listing: whether the station tables placed the record (nothing without tables).
+  std::string station_note(const Record& record) const;
 
   const Settings& settings_;
   std::string header_path_;
@@ -149,9 +161,10 @@ class RecordRun {
   bool output_checked_ = false;  // with /Q: the one output passed the checks of its opening
   css::GzipStreams gzip_streams_;
   std::unique_ptr<gse::Writer> writer_;
+  css::StationTables tables_;
 };
 
-Record RecordRun::read_record(std::int64_t number, std::string_view line) const {
+Record RecordRun::read_record(std::int64_t number, std::string_view line, bool placed) const {
   Record record;
   record.number = number;
   record.unread = css::parse_record(line, record.fields);
@@ -160,6 +173,12 @@ Record RecordRun::read_record(std::int64_t number, std::string_view line) const 
   record.label = " Record " + std::to_string(number) + " (" +
                  common::printable(common::cut_at_blank(record.fields.sta)) + " " +
                  common::printable(common::cut_at_blank(record.fields.chan)) + "): ";
+  if (placed && tables_.any() && !record.unread && std::fabs(record.fields.time) < kLargest) {
+    common::Calendar day =
+        common::to_calendar(static_cast<std::int64_t>(std::floor(record.fields.time)));
+    record.station =
+        tables_.find(record.fields.sta, record.fields.chan, day.year * 1000 + day.day_of_year);
+  }
   return record;
 }
 
@@ -172,7 +191,9 @@ void RecordRun::collect_inputs() {
     std::optional<std::string_view> line = records->next(number);
     if (!line) break;
     if (!selected(number)) continue;
-    if (auto key = identity_key(read_record(number, *line).source.path)) inputs_.insert(*key);
+    if (auto key = identity_key(read_record(number, *line, false).source.path)) {
+      inputs_.insert(*key);
+    }
   }
 }
 
@@ -206,10 +227,36 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
   if (!(std::fabs(f.time + static_cast<double>(window.first - 1) / rate) < kLargest)) {
     return css::Refusal{"start time is out of range"};
   }
+  if (settings_.scale_floats && file.is_real()) {
+    auto samples = scaled(record, file, window);
+    if (auto* refusal = std::get_if<css::Refusal>(&samples)) return std::move(*refusal);
+    if (record.scaling) return std::pair{std::move(std::get<css::Samples>(samples)), window};
+  }
   auto samples = file.read(window.first, window.count(), settings_.round_floats, rounding,
                            writer_->sample_limit());
   if (auto* refusal = std::get_if<css::Refusal>(&samples)) return std::move(*refusal);
   return std::pair{std::move(std::get<css::Samples>(samples)), window};
+}
+
+std::variant<css::Samples, css::Refusal> RecordRun::scaled(Record& record, css::SampleReader& file,
+                                                           const gse::Window& window) {
+  auto read = file.read_reals(window.first, window.count());
+  if (auto* refusal = std::get_if<css::Refusal>(&read)) return std::move(*refusal);
+  const std::vector<double>& reals = std::get<std::vector<double>>(read);
+  // Whole-valued records are written as they are, unscaled.
+  if (std::all_of(reals.begin(), reals.end(), [](double v) { return std::round(v) == v; })) {
+    return css::Samples{};
+  }
+  css::Samples samples;
+  try {
+    samples = css::allocate_samples(window.count(), 4 * reals.size());
+  } catch (const std::bad_alloc&) {
+    return css::Refusal{"not enough memory for " + std::to_string(window.count()) + " samples"};
+  }
+  auto chosen = choose_scaling(reals, record.fields.calib, *writer_, samples.values.get());
+  if (auto* why = std::get_if<std::string>(&chosen)) return css::Refusal{*why};
+  record.scaling = std::get<Scaling>(chosen);
+  return samples;
 }
 
 std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Window& window,
@@ -217,6 +264,8 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   const css::Wfdisc& f = record.fields;
   // The time is within range (checked with the samples).
   common::Trace trace = css::trace_of(f);
+  trace.placement = record.station.placement;
+  if (record.scaling) trace.calib = static_cast<float>(record.scaling->scaled_calib);
   trace.start = *gse::block_start(f.time, f.samprate, window, true);
   trace.whole_second_start = trace.start;
   trace.day_text = gse::day_of_year_text(trace.start.day_of_year);
@@ -278,6 +327,13 @@ std::optional<css::Refusal> RecordRun::convert(Record& record) {
   if (auto* refusal = std::get_if<css::Refusal>(&loaded)) return std::move(*refusal);
   auto& [samples, window] = std::get<std::pair<css::Samples, gse::Window>>(loaded);
   if (auto refusal = write(record, window, samples)) return refusal;
+  if (record.scaling && !settings_.query) {
+    const Scaling& s = *record.scaling;
+    char text[160];
+    std::snprintf(text, sizeof text, "scaled by 1e%d, calib %g -> %g, at most %.6g count rounded",
+                  s.k, s.calib, s.scaled_calib, s.largest);
+    console_.write_line(record.label + text);
+  }
   if (rounding.changed > 0 && !settings_.query) {
     char largest[32];
     std::snprintf(largest, sizeof largest, "%.6g", rounding.largest);
@@ -294,6 +350,17 @@ void RecordRun::report(const Record& record, const css::Refusal& refusal) {
   console_.write_line(record.label + common::printable(refusal.why));
 }
 
+std::string RecordRun::station_note(const Record& record) const {
+  if (!tables_.any()) return "";
+  std::string note =
+      record.station.located ? "; coordinates from the site table" : "; no coordinates";
+  if (record.station.disagreeing > 0) {
+    note += " (" + std::to_string(record.station.disagreeing) +
+            " rows disagree: the later ondate taken)";
+  }
+  return note;
+}
+
 void RecordRun::query_line(const Record& record, const std::optional<css::Refusal>& refusal) {
   const css::Wfdisc& f = record.fields;
   char time[64] = "-";
@@ -307,16 +374,21 @@ void RecordRun::query_line(const Record& record, const std::optional<css::Refusa
   char rate[32];
   std::snprintf(rate, sizeof rate, "%g", static_cast<double>(f.samprate));
   std::string code = css::datatype_code(f.datatype);
-  console_.write_line(record.label + time + " " + std::to_string(record.nsamp) + " " + rate + " " +
-                      (code.empty() ? "-" : common::printable(code)) + " " +
-                      common::printable(record.source.path) + " " +
-                      (refusal ? common::printable(refusal->why) : std::string("ok")));
+  console_.write_line(
+      record.label + time + " " + std::to_string(record.nsamp) + " " + rate + " " +
+      (code.empty() ? "-" : common::printable(code)) + " " + common::printable(record.source.path) +
+      " " + (refusal ? common::printable(refusal->why) : std::string("ok")) + station_note(record));
 }
 
 void RecordRun::run() {
   int error = 0;
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   if (!records) stop_header_failed(header_path_, css::HeaderError::kOpen, error, console_);
+  std::vector<std::string> problems;
+  tables_ = css::StationTables::load(header_path_, problems);
+  for (const std::string& problem : problems) {
+    console_.write_error(common::error_line(common::printable(problem)));
+  }
   collect_inputs();
   if (settings_.OutFile) {
     one_output_ = true;

@@ -43,6 +43,7 @@ constexpr const char* kUsage[] = {
     " F       : with /R: round float samples to whole counts   ",
     " Q       : with /R: list the records, convert nothing     ",
     " Tfmt    : output format gse1, cm6, int or ims [gse1]     ",
+    " S       : with /R: scale float samples into counts       ",
 };
 
 [[noreturn]] void show_usage(common::Console& console, int status) {

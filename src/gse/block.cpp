@@ -1,6 +1,8 @@
 #include "gse/block.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "common/field_edit.h"
 #include "gse/data_lines.h"
@@ -76,9 +78,16 @@ std::string calibration_line(const common::Trace& trace) {
   place(line, 1, common::edit_real(trace.calib, 9, 6));
   place(line, 10, "1");
   place(line, 11, common::edit_real(trace.calper, 7, 4));
-  for (std::size_t column : {19, 29, 39, 49}) place(line, column, common::edit_real(0.0f, 9, 4));
-  place(line, 59, common::edit_real(-1.0f, 7, 2));
-  place(line, 67, common::edit_real(-1.0f, 7, 2));
+  // Latitude, longitude, elevation and emplacement depth, then hang and vang, where the station
+  // tables gave them; 0.0 and -1.0 otherwise.
+  const common::Placement& p = trace.placement;
+  std::optional<double> places[] = {p.latitude, p.longitude, p.elevation, p.depth};
+  std::size_t columns[] = {19, 29, 39, 49};
+  for (std::size_t i = 0; i < 4; ++i) {
+    place(line, columns[i], common::edit_real(static_cast<float>(places[i].value_or(0.0)), 9, 4));
+  }
+  place(line, 59, common::edit_real(static_cast<float>(p.hang.value_or(-1.0)), 7, 2));
+  place(line, 67, common::edit_real(static_cast<float>(p.vang.value_or(-1.0)), 7, 2));
   place(line, 75, common::edit_real(-1.0f, 6, 1));
   return line;
 }
@@ -99,6 +108,13 @@ class Gse1Writer : public Writer {
  public:
   SampleLimit sample_limit() const override { return {-9'999'999, 99'999'999, "8 columns"}; }
   std::optional<std::string> refusal(const common::Trace&) const override { return {}; }
+  std::optional<double> calib_loss(double calib) const override {
+    std::string text = common::edit_real(static_cast<float>(calib), 9, 6);
+    char* end = nullptr;
+    double shown = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || calib == 0 || shown == 0) return std::nullopt;
+    return std::fabs(shown - calib) / std::fabs(calib);
+  }
   bool start_file(common::LineSink&, std::string_view) override { return true; }
   BlockResult write_block(const common::Trace& trace, common::LineSink& sink) override {
     BlockResult result{false, 0};

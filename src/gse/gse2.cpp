@@ -1,7 +1,9 @@
 // GSE2.0 waveform blocks (WID2, STA2, DAT2, the data, CHK2) with CM6 or INT data, bare or inside
 // an IMS2.0 data message. Every line ends with LF.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -55,6 +57,18 @@ std::optional<std::string> wid2_refusal(const common::Trace& t) {
   return std::nullopt;
 }
 
+// `value` with `pattern` when it is known and fits `width` columns (with fewer decimals if need
+// be); blank otherwise.
+std::string known(std::optional<double> value, const char* pattern, std::size_t width) {
+  if (!value) return "";
+  std::string text = format(pattern, *value);
+  for (int decimals = 2; text.size() > width && decimals >= 0; --decimals) {
+    text = format(("%" + std::to_string(width) + "." + std::to_string(decimals) + "f").c_str(),
+                  *value);
+  }
+  return text.size() <= width ? text : "";
+}
+
 std::string wid2_line(const common::Trace& t, const char* data_format) {
   std::string line(105, ' ');
   const common::Calendar& s = t.start;
@@ -69,15 +83,23 @@ std::string wid2_line(const common::Trace& t, const char* data_format) {
   place(line, 70, format("%10.2e", static_cast<double>(t.calib)));
   place(line, 81, format("%7.3f", static_cast<double>(t.calper)));
   place(line, 89, instrument(t.instype));
-  place(line, 96, format("%5.1f", -1.0));   // hang, unknown
-  place(line, 102, format("%4.1f", -1.0));  // vang, unknown
+  std::string hang = known(t.placement.hang, "%5.1f", 5);
+  std::string vang = known(t.placement.vang, "%4.1f", 4);
+  place(line, 96, hang.empty() ? " -1.0" : hang);
+  place(line, 102, vang.empty() ? "-1.0" : vang);
   return line;
 }
 
-// Network, coordinates, elevation and depth: all unknown, so blank.
-std::string sta2_line() {
+// Network (unknown), coordinates (WGS-84 when both are known), elevation and emplacement depth
+// in km; what is unknown is blank.
+std::string sta2_line(const common::Placement& p) {
   std::string line(60, ' ');
   place(line, 1, "STA2");
+  place(line, 16, known(p.latitude, "%9.5f", 9));
+  place(line, 26, known(p.longitude, "%10.5f", 10));
+  if (p.latitude && p.longitude) place(line, 37, "WGS-84");
+  place(line, 50, known(p.elevation, "%5.3f", 5));
+  place(line, 56, known(p.depth, "%5.3f", 5));
   return line;
 }
 
@@ -183,10 +205,20 @@ class Gse2Writer : public Writer {
     }
     return std::nullopt;
   }
+  bool samples_fit(std::span<const std::int32_t> samples) const override {
+    return !cm6_ || !cm6_too_large(samples);
+  }
+  std::optional<double> calib_loss(double calib) const override {
+    std::string text = format("%10.2e", calib);
+    double shown = std::strtod(text.c_str(), nullptr);
+    if (text.size() > 10 || calib == 0 || shown == 0 || !std::isfinite(shown)) return std::nullopt;
+    return std::fabs(shown - calib) / std::fabs(calib);
+  }
   bool start_file(common::LineSink&, std::string_view) override { return true; }
   BlockResult write_block(const common::Trace& trace, common::LineSink& sink) override {
     BlockResult result{false, 0};
-    std::string head = wid2_line(trace, cm6_ ? "CM6" : "INT") + "\n" + sta2_line() + "\nDAT2\n";
+    std::string head =
+        wid2_line(trace, cm6_ ? "CM6" : "INT") + "\n" + sta2_line(trace.placement) + "\nDAT2\n";
     if (!sink.put_lines(head)) return result;
     std::int64_t checksum = 0;
     if (cm6_ ? !write_cm6(trace.samples, sink, checksum) : !write_int(trace.samples, sink)) {

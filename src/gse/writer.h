@@ -29,6 +29,12 @@ class Writer {
   virtual SampleLimit sample_limit() const = 0;
   // Why the trace cannot be written in this format at all; nothing when it can.
   virtual std::optional<std::string> refusal(const common::Trace& trace) const = 0;
+  // Whether samples within sample_limit() can be written as they are (CM6: every second
+  // difference within its limit).
+  virtual bool samples_fit(std::span<const std::int32_t>) const { return true; }
+  // How much of `calib` its field in this format loses, relative to its value; nothing when
+  // the field cannot hold it at all.
+  virtual std::optional<double> calib_loss(double calib) const = 0;
   // What goes before the first block; `name` is the output file's name (without folder).
   virtual bool start_file(common::LineSink& sink, std::string_view name) = 0;
   virtual BlockResult write_block(const common::Trace& trace, common::LineSink& sink) = 0;

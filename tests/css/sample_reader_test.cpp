@@ -117,7 +117,8 @@ TEST(RecordSamples, FloatsWholeOrRoundedHalvesAwayFromZero) {
   dir.write("f.w", big_endian_floats({3.0f, -7.0f, 2.5f, -2.5f, 0.25f}));
   SampleSource source{dir.file("f.w"), false, 0, 0, "t4"};
   EXPECT_EQ(std::get<Values>(read(source, 1, 2)), (Values{3, -7}));
-  EXPECT_EQ(std::get<std::string>(read(source, 1, 3)), "sample 3 is 2.5, not whole");
+  EXPECT_EQ(std::get<std::string>(read(source, 1, 3)),
+            "sample 3 is 2.5, not whole; /S scales, /F rounds");
   Rounding rounding;
   EXPECT_EQ(std::get<Values>(read(source, 1, 5, true, &rounding)), (Values{3, -7, 3, -3, 0}));
   EXPECT_EQ(rounding.changed, 3);

@@ -1,0 +1,108 @@
+// The station tables: their columns and nulls, which rows apply on a day, the later ondate
+// winning, and what cannot be read being reported and left out.
+#include "css/site.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+
+#include "test_support.h"
+
+namespace wavconv::css {
+namespace {
+
+// A site line in its 155 columns.
+std::string site(const char* sta, long ondate, long offdate, double lat, double lon, double elev) {
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "%-6s %8ld %8ld %9.4f %9.4f %9.4f %-50s %-4s %-6s %9.4f %9.4f %-17s", sta, ondate,
+                offdate, lat, lon, elev, "A station", "ss", sta, 0.0, 0.0, "2006/10/09");
+  return line;
+}
+
+// A sitechan line in its 140 columns.
+std::string sitechan(const char* sta, const char* chan, long ondate, long offdate, double edepth,
+                     double hang, double vang) {
+  char line[200];
+  std::snprintf(line, sizeof line, "%-6s %-8s %8ld %8d %8ld %-4s %9.4f %6.1f %6.1f %-50s %-17s",
+                sta, chan, ondate, 1, offdate, "n", edepth, hang, vang, "A channel", "2006/10/09");
+  return line;
+}
+
+TEST(StationTables, ColumnsAndNulls) {
+  std::string line = site("ABC", 2001001, -1, -33.5, 151.25, 0.042);
+  ASSERT_EQ(line.size(), 155u);
+  auto row = StationTables::parse_site(line);
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->sta, "ABC");
+  EXPECT_EQ(row->ondate, 2001001);
+  EXPECT_EQ(row->offdate, -1);
+  EXPECT_DOUBLE_EQ(*row->lat, -33.5);
+  EXPECT_DOUBLE_EQ(*row->lon, 151.25);
+  EXPECT_DOUBLE_EQ(*row->elev, 0.042);
+  auto nulls = StationTables::parse_site(site("ABC", 2001001, -1, -999, -999, -999));
+  ASSERT_TRUE(nulls);
+  EXPECT_FALSE(nulls->lat || nulls->lon || nulls->elev);
+  std::string chan_line = sitechan("ABC", "BHZ", 2001001, -1, 0.1, -1, 0);
+  ASSERT_EQ(chan_line.size(), 140u);
+  auto chan = StationTables::parse_sitechan(chan_line);
+  ASSERT_TRUE(chan);
+  EXPECT_EQ(chan->chan, "BHZ");
+  EXPECT_DOUBLE_EQ(*chan->edepth, 0.1);
+  EXPECT_FALSE(chan->hang);  // -1: unknown
+  EXPECT_DOUBLE_EQ(*chan->vang, 0.0);
+  EXPECT_FALSE(StationTables::parse_site(line.replace(25, 9, "  north  ")));
+  EXPECT_FALSE(StationTables::parse_sitechan(chan_line.substr(0, 50)));  // no angles
+}
+
+TEST(StationTables, RowsThatApplyAndTheLaterOndate) {
+  testing::TempDir dir;
+  dir.write("a.site", site("ABC", 2001001, 2001100, 10, 20, 1) + "\n\n" +
+                          site("ABC", 2001050, -1, 11, 21, 1) + "\n" +
+                          site("XYZ", 1990001, -1, 50, 60, -999) + "\nnot a line\n");
+  std::string chans = sitechan("ABC", "BHZ", 2001001, -1, 0.005, -1, 0) + "\n" +
+                      sitechan("ABC", "BHN", 2001001, -1, 0.005, 0, 90) + "\n";
+  gzFile gz = gzopen(dir.file("a.sitechan.gz").c_str(), "wb");
+  gzwrite(gz, chans.data(), static_cast<unsigned>(chans.size()));
+  gzclose(gz);
+  std::vector<std::string> problems;
+  StationTables tables = StationTables::load(dir.file("a.wfdisc"), problems);
+  ASSERT_TRUE(tables.any());
+  EXPECT_EQ(problems,
+            std::vector<std::string>{dir.file("a.site") + ": line 5 does not read, ignored"});
+  auto before = tables.find("ABC   ", "BHZ     ", 2001020);  // only the first row
+  EXPECT_DOUBLE_EQ(*before.placement.latitude, 10);
+  EXPECT_EQ(before.disagreeing, 0);
+  auto both = tables.find("ABC", "BHZ", 2001060);  // both apply: the later ondate wins
+  EXPECT_DOUBLE_EQ(*both.placement.latitude, 11);
+  EXPECT_EQ(both.disagreeing, 2);
+  EXPECT_TRUE(both.located);
+  EXPECT_DOUBLE_EQ(*both.placement.depth, 0.005);
+  EXPECT_FALSE(both.placement.hang);
+  auto later = tables.find("ABC", "BHN", 2005001);  // open offdate
+  EXPECT_DOUBLE_EQ(*later.placement.latitude, 11);
+  EXPECT_DOUBLE_EQ(*later.placement.vang, 90);
+  auto early = tables.find("ABC", "BHZ", 2000365);  // before every ondate
+  EXPECT_FALSE(early.located || early.placement.depth);
+  auto no_elevation = tables.find("XYZ", "BHZ", 2001001);
+  EXPECT_TRUE(no_elevation.located);
+  EXPECT_FALSE(no_elevation.placement.elevation);
+}
+
+TEST(StationTables, UnreadableTablesAreReportedAndNoneIsNothing) {
+  testing::TempDir dir;
+  std::vector<std::string> problems;
+  EXPECT_FALSE(StationTables::load(dir.file("a.wfdisc"), problems).any());
+  EXPECT_FALSE(StationTables::load(dir.file("a.hdr"), problems).any());  // not a .wfdisc
+  EXPECT_TRUE(problems.empty());
+  std::filesystem::create_directory(dir.file("a.site"));
+  dir.write("a.sitechan.gz", "not gzip data at all");
+  EXPECT_FALSE(StationTables::load(dir.file("a.wfdisc"), problems).any());
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0], dir.file("a.site") + ": not a regular file, table ignored");
+  EXPECT_EQ(problems[1], dir.file("a.sitechan.gz") + ": holds damaged gzip data, table ignored");
+}
+
+}  // namespace
+}  // namespace wavconv::css
