@@ -37,6 +37,10 @@ void Console::write_error(std::string_view text) { err_.write(text); }
 int Console::finish(const Stop& stop) {
   if (stop.kind == Stop::Kind::kFatal) {
     err_.write(stop.text);
+  } else if (stop.kind == Stop::Kind::kPlain) {
+    if (line_pending_) put(kLineEnd);
+    line_pending_ = false;
+    put(stop.text);
   } else {
     if (line_pending_) put(kLineEnd);
     put(stop.kind == Stop::Kind::kMessage ? std::string_view(stop.text)

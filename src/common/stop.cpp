@@ -35,12 +35,16 @@ void stop(std::string message, int status) {
   throw Stop{Stop::Kind::kMessage, std::move(message), status};
 }
 
+void stop_plain(std::string text, int status) {
+  throw Stop{Stop::Kind::kPlain, std::move(text), status};
+}
+
 void stop_with_error(std::string text, int status) {
   throw Stop{Stop::Kind::kFatal, std::move(text), status};
 }
 
 std::string error_line(std::string_view text) {
-  return std::string("wavconv: ").append(text).append("\r\n");
+  return std::string("wavconv: ").append(text).append(kAddedLineEnd);
 }
 
 std::string system_error_line(std::string_view path, int error) {

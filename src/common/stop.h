@@ -8,7 +8,7 @@ namespace wavconv::common {
 // Every end of a run, success included. Thrown once where the run ends and caught once by
 // the driver, which hands it to Console::finish.
 struct Stop {
-  enum class Kind { kMessage, kNoMessage, kFatal };
+  enum class Kind { kMessage, kNoMessage, kFatal, kPlain };
   Kind kind;
   std::string text;  // the message, or the whole fatal report for standard error
   int status;        // process exit status
@@ -20,10 +20,21 @@ inline constexpr int kFailure = 1;
 // Stop with a message written as it stands (leading and trailing blanks kept).
 [[noreturn]] void stop(std::string message, int status);
 
+// Stop with `text` written to standard output as it is.
+[[noreturn]] void stop_plain(std::string text, int status);
+
 // Stop with `text` on standard error only (nothing on standard output).
 [[noreturn]] void stop_with_error(std::string text, int status);
 
-// A line for standard error: "wavconv: " and `text`, with CR LF.
+// The end of a line the program adds on standard error (and of --version): LF on POSIX
+// systems, CR LF on Windows.
+#ifdef _WIN32
+inline constexpr std::string_view kAddedLineEnd = "\r\n";
+#else
+inline constexpr std::string_view kAddedLineEnd = "\n";
+#endif
+
+// A line for standard error: "wavconv: " and `text`, with kAddedLineEnd.
 std::string error_line(std::string_view text);
 
 // A reason of the program's own in place of a system error number: a device where a file was

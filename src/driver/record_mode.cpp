@@ -374,10 +374,11 @@ void RecordRun::query_line(const Record& record, const std::optional<css::Refusa
   char rate[32];
   std::snprintf(rate, sizeof rate, "%g", static_cast<double>(f.samprate));
   std::string code = css::datatype_code(f.datatype);
-  console_.write_line(
-      record.label + time + " " + std::to_string(record.nsamp) + " " + rate + " " +
-      (code.empty() ? "-" : common::printable(code)) + " " + common::printable(record.source.path) +
-      " " + (refusal ? common::printable(refusal->why) : std::string("ok")) + station_note(record));
+  console_.write_line(record.label + time + " " + std::to_string(record.nsamp) + " " + rate + " " +
+                      (code.empty() ? "-" : common::printable(code)) + " " +
+                      std::to_string(f.foff) + " " + common::printable(record.source.path) + " " +
+                      (refusal ? common::printable(refusal->why) : std::string("ok")) +
+                      station_note(record));
 }
 
 void RecordRun::run() {
@@ -395,6 +396,9 @@ void RecordRun::run() {
     output_path_ = join_path(settings_.dirout, *settings_.OutFile);
     std::optional<std::uint64_t> key = identity_key(output_path_);
     if (key && inputs_.contains(*key)) common::stop(kOpenOutputFailed, common::kFailure);
+  }
+  if (settings_.query) {
+    console_.write_line(" Record n (STA CHAN): start nsamp samprate datatype foff path verdict");
   }
   std::int64_t number = 0, chosen = 0, refused = 0;
   while (std::optional<std::string_view> line = records->next(number)) {

@@ -15,6 +15,7 @@
 #include "driver/output.h"
 #include "driver/record_mode.h"
 #include "gse/block.h"
+#include "gse/data_lines.h"
 #include "gse/naming.h"
 #include "gse/window.h"
 
@@ -180,11 +181,14 @@ int run(const std::vector<std::string>& args, common::Console& console) {
       case Action::kShowUsageFailed:
         show_usage(console, common::kFailure);
       case Action::kShowVersion:
-        common::stop("wavconv " WAVCONV_VERSION, common::kSuccess);
+        common::stop_plain(std::string("wavconv " WAVCONV_VERSION " (") +
+                               (gse::best_kernel() == gse::Kernel::kAvx2 ? "avx2" : "scalar") +
+                               ")" + std::string(common::kAddedLineEnd),
+                           common::kSuccess);
       case Action::kUnknownOption:
         common::stop_with_error(
             common::error_line("unknown option " + common::printable(settings.unknown) +
-                               ": options are /J /L /I /O; see --help"),
+                               ": options are /J /L /I /O /R /F /Q /S /T /M /P; see --help"),
             common::kFailure);
       case Action::kNoValue:
         common::stop_with_error(

@@ -124,7 +124,7 @@ TEST(Batch, PlantedLinkInASharedFolderIsNotFollowed) {
   EXPECT_EQ(victim.status, 1);
   EXPECT_EQ(victim.out, " Error opening output GSE file\r\n");
   EXPECT_EQ(victim.err,
-            "wavconv: out.gse: link in a shared folder owned by another user, not followed\r\n");
+            "wavconv: out.gse: link in a shared folder owned by another user, not followed\n");
   EXPECT_EQ(dir.read("precious.gse"), "WID1 precious");
   ASSERT_EQ(::chown(dir.file("precious.gse").c_str(), kAttacker, kAttacker), 0);
   RunResult owner = run_binary(dir.path(), {"hdr.wfdisc", "out.gse"}, {.user = kAttacker});

@@ -43,12 +43,14 @@ const std::string kHeaderOpen =
 const std::string kHeaderRead =
     "Error reading CSS-header of input file\r\nStop - Program terminated.\r\n\r\n";
 const std::string kOpenOutput = " Error opening output GSE file\r\n";
+const std::string kQueryHeader =
+    " Record n (STA CHAN): start nsamp samprate datatype foff path verdict\r\n";
 const std::string kWriteOutput = " Error writing output GSE file\r\n";
 const std::string kFatalOpen = "\r\nrun-time error F6416: OPEN(";
 const std::vector<std::string> kArgs = {"hdr.wfdisc"};
 
 std::string system_error(const std::string& path, const std::string& reason) {
-  return "wavconv: " + path + ": " + reason + "\r\n";
+  return "wavconv: " + path + ": " + reason + "\n";
 }
 std::string kNoFile(const std::string& path) {
   return system_error(path, "No such file or directory");
@@ -99,10 +101,8 @@ const std::vector<Row> kRows = {
     {"absolute paths after --", {}, {"--", "@/hdr.wfdisc", "@/out.gse"}, kDone, "", 0, "out.gse",
      false},
     {"an option in GNU style", {}, {"hdr.wfdisc", "-o", "out.gse", "/x"}, "",
-     "wavconv: ignored option /x: no such option\r\n"
-     "wavconv: unknown option -o: options are /J /L /I /O; see --help\r\n", 1, "", false},
-    {"the version", {}, {"hdr.wfdisc", "-o", "--version"}, "wavconv " WAVCONV_VERSION "\r\n", "",
-     0, "", false},
+     "wavconv: ignored option /x: no such option\n"
+     "wavconv: unknown option -o: options are /J /L /I /O /R /F /Q /S /T /M /P; see --help\n", 1, "", false},
     {"empty output name after an output directory", {}, {"hdr.wfdisc", "", "/Oout.gse"}, kDone,
      "", 0, "out.gse", false},
     {"output into a missing directory", {}, {"hdr.wfdisc", "/Onone/"}, kOpenOutput,
@@ -143,23 +143,24 @@ const std::vector<Row> kRows = {
      {{'p', "284", "\n" + Header().line() + "\n" + Header().line() + "\n" + Header().line()},
       {'p', "17", "-9999999999.00000"}, {'p', "373", "  0.0000000"}, {'p', "823", "-1"},
       {'p', "1066", "-   "}}, {"/R", "/Q", "hdr.wfdisc"},
-     " Record 1 (ABC BHZ): 1653-02-10 06:13:21.000 0 20 i4 abc.w time is the null value\r\n"
-     " Record 2 (ABC BHZ): 2001-02-12 03:07:09.000 0 0 i4 abc.w samprate is not above 0\r\n"
-     " Record 3 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 abc.w foff is negative\r\n"
-     " Record 4 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 - no dfile\r\n"
+     " Record n (STA CHAN): start nsamp samprate datatype foff path verdict\r\n"
+     " Record 1 (ABC BHZ): 1653-02-10 06:13:21.000 0 20 i4 0 abc.w time is the null value\r\n"
+     " Record 2 (ABC BHZ): 2001-02-12 03:07:09.000 0 0 i4 0 abc.w samprate is not above 0\r\n"
+     " Record 3 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 -1 abc.w foff is negative\r\n"
+     " Record 4 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 0 - no dfile\r\n"
      " Error: 4 of 4 records cannot be converted\r\n\r\n", "", 1, "", false},
     {"a glob of headers replaces none of them",
      {{'w', "b.wfdisc", Header().line()}, {'w', "c.wfdisc", Header().line()}},
      {"hdr.wfdisc", "b.wfdisc", "c.wfdisc"}, kOpenOutput,
-     "wavconv: ignored name c.wfdisc: only InHFile and OutFile are read\r\n"
-     "wavconv: b.wfdisc: not a GSE file, not replaced\r\n", 1, "", false},
+     "wavconv: ignored name c.wfdisc: only InHFile and OutFile are read\n"
+     "wavconv: b.wfdisc: not a GSE file, not replaced\n", 1, "", false},
     {"dfile with a path writes into the output directory",
      {{'d', "sub"}, {'m', "abc.w", "sub/abc.w"}, {'p', "214", "sub/abc.w"}}, kArgs, kDone, "", 0,
      "abc_043.gse", false},
     {"a path taken for an option", {}, {"hdr.wfdisc", "/data/gse/out.gse"}, "",
-     "wavconv: ignored option /data/gse/out.gse: absolute paths go after --\r\n", 1, "", false},
+     "wavconv: ignored option /data/gse/out.gse: absolute paths go after --\n", 1, "", false},
     {"a length without its value", {}, {"hdr.wfdisc", "/J", "60"}, "",
-     "wavconv: /J has no value: write /J60\r\n", 1, "", false},
+     "wavconv: /J has no value: write /J60\n", 1, "", false},
     {"an output name of 250 characters", {}, {"hdr.wfdisc", std::string(246, 'n') + ".gse"},
      kDone, "", 0, std::string(246, 'n') + ".gse", false},
     {"record mode: a station beginning with a dot", {{'p', "1", ".BC"}}, {"/R", "hdr.wfdisc"},
@@ -170,11 +171,11 @@ const std::vector<Row> kRows = {
      " Error: 1 of 1 records not converted\r\n\r\n", "", 1, "", false},
     {"record mode: the one output is not a GSE file", {{'w', "out.gse", "keep"}},
      {"/R", "hdr.wfdisc", "out.gse"}, kOpenOutput,
-     "wavconv: out.gse: not a GSE file, not replaced\r\n", 1, "", false},
+     "wavconv: out.gse: not a GSE file, not replaced\n", 1, "", false},
     {"a device as header", {}, {"--", "/dev/zero"}, kHeaderOpen,
-     "wavconv: /dev/zero: not a regular file\r\n", 1, "", false},
+     "wavconv: /dev/zero: not a regular file\n", 1, "", false},
     {"record mode: a device as header", {}, {"/R", "--", "/dev/urandom"}, kHeaderOpen,
-     "wavconv: /dev/urandom: not a regular file\r\n", 1, "", false},
+     "wavconv: /dev/urandom: not a regular file\n", 1, "", false},
     {"record mode: numbers without a decimal point read as written",
      {{'p', "17", "        981947229"}, {'p', "89", "         20"}}, {"/R", "hdr.wfdisc"}, kDone, "",
      0, "ABC_BHZ_2001043_030709.gse", false},
@@ -204,18 +205,20 @@ const std::vector<Row> kRows = {
      kNoFile(""), 1, "", false},
     {"record listing: a name this run would write twice",
      {{'p', "284", "\n" + Header().line()}}, {"/R", "/Q", "hdr.wfdisc"},
-     " Record 1 (ABC BHZ): 2001-02-12 03:07:09.000 3 20 i4 abc.w ok\r\n"
-     " Record 2 (ABC BHZ): 2001-02-12 03:07:09.000 3 20 i4 abc.w output "
+     " Record n (STA CHAN): start nsamp samprate datatype foff path verdict\r\n"
+     " Record 1 (ABC BHZ): 2001-02-12 03:07:09.000 3 20 i4 0 abc.w ok\r\n"
+     " Record 2 (ABC BHZ): 2001-02-12 03:07:09.000 3 20 i4 0 abc.w output "
      "ABC_BHZ_2001043_030709.gse was written by this run\r\n"
      " Error: 1 of 2 records cannot be converted\r\n\r\n", "", 1, "", false},
     {"record listing: an output that is not a GSE file", {{'w', "out.gse", "keep"}},
-     {"/R", "/Q", "hdr.wfdisc", "out.gse"}, kOpenOutput,
-     "wavconv: out.gse: not a GSE file, not replaced\r\n", 1, "", false},
-    {"record listing: an empty output name", {}, {"/R", "/Q", "hdr.wfdisc", ""}, kOpenOutput,
+     {"/R", "/Q", "hdr.wfdisc", "out.gse"}, kQueryHeader + kOpenOutput + "\r\n",
+     "wavconv: out.gse: not a GSE file, not replaced\n", 1, "", false},
+    {"record listing: an empty output name", {}, {"/R", "/Q", "hdr.wfdisc", ""}, kQueryHeader + kOpenOutput + "\r\n",
      kNoFile(""), 1, "", false},
     {"record listing: control characters of a station", {{'p', "1", "A\x1b[2J"}},
      {"/R", "/Q", "hdr.wfdisc"},
-     " Record 1 (A?[2J BHZ): 2001-02-12 03:07:09.000 3 20 i4 abc.w ok\r\n \r\n\r\n", "", 0, "",
+     " Record n (STA CHAN): start nsamp samprate datatype foff path verdict\r\n"
+     " Record 1 (A?[2J BHZ): 2001-02-12 03:07:09.000 3 20 i4 0 abc.w ok\r\n \r\n\r\n", "", 0, "",
      false},
     {"calib and calper overflow their fields",
      {{'p', "101", "100000000.000000"}, {'p', "118", "100000000.000000"}}, kArgs, kDone, "", 0,
@@ -283,6 +286,17 @@ std::string test_name(const ::testing::TestParamInfo<Row>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, HostileInput, ::testing::ValuesIn(kRows), test_name);
+
+// --version wins over everything else, and names the data-line kernel; its line ends with LF.
+TEST(Version, NamesTheKernelOnALineOfItsOwn) {
+  TempDir dir;
+  RunResult result = run_binary(dir.path(), {"hdr.wfdisc", "-o", "--version"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(result.out == "wavconv " WAVCONV_VERSION " (avx2)\n" ||
+              result.out == "wavconv " WAVCONV_VERSION " (scalar)\n")
+      << result.out;
+  EXPECT_EQ(result.err, "");
+}
 
 }  // namespace
 }  // namespace wavconv::testing
