@@ -143,8 +143,10 @@ std::optional<DecodeFault> decode_c0(const ByteReader& read, std::int64_t count,
       negative = c == '-';
     } else if (c >= '0' && c <= '9') {
       digits = true;
-      value = value * 10 + (c - '0');
-      bad = bad || value > std::int64_t{INT32_MAX} + 1;  // judged by value: leading zeros fit
+      if (!bad) {
+        value = value * 10 + (c - '0');
+        bad = value > std::int64_t{INT32_MAX} + 1;  // judged by value: leading zeros fit
+      }
     } else {
       bad = true;
     }

@@ -58,6 +58,7 @@ const std::uint32_t* small_values() {
         t[static_cast<std::size_t>((value < 0 ? kTabled : 0) + m)] = entry;
       }
     }
+    t[kTabled] = t[0];  // zero in the negative half too, for look-ups by sign
     return t;
   }();
   return table.data();
