@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 mkdir -p fuzz/out/obj
 flags=(-std=c++20 -g -O1 -DWAVCONV_VERSION='"fuzz"' -fsanitize=address,undefined -fno-sanitize-recover=all -Isrc -Ifuzz)
 sources=(src/common/*.cpp src/css/*.cpp src/gse/*.cpp src/driver/options.cpp src/driver/output.cpp
-         src/driver/record_mode.cpp src/driver/run.cpp src/driver/scaling.cpp fuzz/targets.cpp)
+         src/driver/record_mode.cpp src/driver/run.cpp src/driver/scaling.cpp src/driver/batch.cpp src/driver/progress.cpp fuzz/targets.cpp)
 objects=()
 for source in "${sources[@]}"; do
   object="fuzz/out/obj/$(echo "$source" | tr / _).o"

@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <functional>
 
 #include "common/platform.h"
+#include "common/stop.h"
 
 namespace wavconv::common {
 
@@ -104,29 +106,65 @@ std::optional<std::string_view> TextReader::next_record() {
 
 namespace {
 
-// Temporary output files, known to the signal handler. Written only outside it; a slot's path is
-// complete before the slot is marked used.
-constexpr int kSignalSlots = 8;
+// Temporary output files, known to the signal handler. A slot is claimed (0 -> 1) atomically,
+// its path written, then marked ready (2); the handler removes the ready ones. Threads of one
+// run each hold at most one temporary file at a time.
+constexpr int kSignalSlots = 64;
 constexpr std::size_t kSlotPath = 4096;
 char slot_paths[kSignalSlots][kSlotPath];
-volatile std::sig_atomic_t slot_used[kSignalSlots];
+std::atomic<int> slot_state[kSignalSlots];
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// What the handler says before the process ends: the unit and number of the last item done.
+std::atomic<long long> interrupted_after{-1};
+std::atomic<const char*> interrupted_unit{nullptr};
+std::atomic<std::uint64_t> bytes_written_total{0};
+// Temporary files being created and registered now, and whether the process is ending by a
+// signal (then none is created any more).
+std::atomic<int> creating{0};
+std::atomic<bool> dying{false};
 
 int take_signal_slot(const std::string& path) {
   if (path.size() >= kSlotPath) return -1;
   for (int i = 0; i < kSignalSlots; ++i) {
-    if (slot_used[i]) continue;
+    int expected = 0;
+    if (!slot_state[i].compare_exchange_strong(expected, 1)) continue;
     std::memcpy(slot_paths[i], path.c_str(), path.size() + 1);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    slot_used[i] = 1;
+    slot_state[i].store(2);
     return i;
   }
   return -1;
 }
 
+// Writes `text` and a decimal number to standard error from a signal handler.
+void say_interrupted(const char* unit, long long number) {
+  char text[96] = "wavconv: interrupted after ";
+  std::size_t n = std::strlen(text);
+  for (const char* c = unit; *c && n < 60; ++c) text[n++] = *c;
+  text[n++] = ' ';
+  char digits[24];
+  int d = 0;
+  do {
+    digits[d++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number > 0 && d < 20);
+  while (d > 0) text[n++] = digits[--d];
+  for (char c : kAddedLineEnd) text[n++] = c;
+  [[maybe_unused]] auto ignored = ::write(2, text, n);
+}
+
 extern "C" void remove_temporaries_and_end(int signal) {
-  for (int i = 0; i < kSignalSlots; ++i) {
-    if (slot_used[i]) ::unlink(slot_paths[i]);
+  dying.store(true);
+  // A thread creating a temporary file (never this one: the signals are held there) registers
+  // it first.
+  while (creating.load() > 0) {
   }
+  for (int i = 0; i < kSignalSlots; ++i) {
+    if (slot_state[i].load() == 2) ::unlink(slot_paths[i]);
+  }
+  const char* unit = interrupted_unit.load();
+  long long after = interrupted_after.load();
+  if (unit && after >= 0) say_interrupted(unit, after);
   platform::end_by_signal(signal);
 }
 
@@ -186,7 +224,21 @@ void OutputFile::remove_temporary() {
 
 void OutputFile::forget_temporary() {
   temporary_.clear();
-  if (signal_slot_ >= 0) slot_used[signal_slot_] = 0;
+  if (signal_slot_ >= 0) slot_state[signal_slot_].store(0);
+  signal_slot_ = -1;
+}
+
+void note_progress(const char* unit, long long done) {
+  interrupted_unit.store(unit);
+  interrupted_after.store(done);
+}
+
+std::uint64_t bytes_written() { return bytes_written_total.load(); }
+
+thread_local std::function<bool(const std::string&)> before_replace_hook;
+
+void set_before_replace(std::function<bool(const std::string&)> hook) {
+  before_replace_hook = std::move(hook);
 }
 
 OutputFile::Open OutputFile::examine(const std::string& path, Target& target, int& error) {
@@ -284,13 +336,21 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
   }
   std::string temporary = temporary_name(target.path);
   {
-    // The signals that remove temporary files wait until this one is known to their handler.
+    // The signals that remove temporary files wait until this one is known to their handler:
+    // in this thread they are held; a handler running in another thread waits for `creating`.
     platform::InterruptsHeld held;
+    creating.fetch_add(1);
+    if (dying.load()) {
+      creating.fetch_sub(1);
+      error = EINTR;
+      return Open::kFailed;
+    }
     FileHandle handle(platform::create_unique(temporary));
     error = handle.valid() ? 0 : errno;
     if (handle.valid()) {
       file.reset(new OutputFile(std::move(handle), target.path, temporary, target.exists));
     }
+    creating.fetch_sub(1);
   }
   if (!file) return Open::kFailed;
   // The new file takes the mode an ordinary creation would give, or the replaced file's.
@@ -311,6 +371,7 @@ bool OutputFile::write_out(const char* data, std::size_t size) {
     if (done <= 0) return fail(done < 0 ? errno : EIO);
     data += done;
     size -= static_cast<std::size_t>(done);
+    bytes_written_total.fetch_add(static_cast<std::uint64_t>(done), std::memory_order_relaxed);
   }
   return true;
 }
@@ -363,6 +424,9 @@ bool OutputFile::close() {
     fail(errno);
   }
   if (!file_.close() && ok_) fail(errno);
+  if (ok_ && !temporary_.empty() && before_replace_hook && !before_replace_hook(target_)) {
+    fail(kWrittenByEarlier);
+  }
   if (ok_ && !temporary_.empty()) {
     if (!platform::replace_file(temporary_, target_, target_existed_)) {
       fail(errno);

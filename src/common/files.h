@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -144,6 +146,18 @@ class OutputFile : public LineSink {
   bool ok_ = true;
   int error_ = 0;
 };
+
+// For the interrupt message of a run of many items: `done` items of `unit` ("record", "header")
+// are finished; a negative count says nothing.
+void note_progress(const char* unit, long long done);
+
+// Bytes written to output files by this process so far.
+std::uint64_t bytes_written();
+
+// For the output files this thread closes from now on: `hook` is asked, just before a new file
+// takes its target's name, whether it may; when it says no, close() fails with
+// kWrittenByEarlier and the target stays as it was. An empty hook asks nothing.
+void set_before_replace(std::function<bool(const std::string&)> hook);
 
 // Prepares the program's process: closed standard descriptors opened on the null device,
 // standard output and error as bytes, a write to a reader that has gone or past the file size

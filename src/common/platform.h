@@ -76,6 +76,9 @@ void prepare_process(void (*on_interrupt)(int));
 // Ends the process by `signal` with its default action (after an interrupt handler's work).
 [[noreturn]] void end_by_signal(int signal);
 
+// The interrupting signals go to other threads than this one from now on (for worker threads).
+void hold_interrupts_in_this_thread();
+
 // While one lives, the interrupting signals wait.
 class InterruptsHeld {
  public:

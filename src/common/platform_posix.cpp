@@ -1,5 +1,6 @@
 #ifndef _WIN32
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 
@@ -81,8 +82,12 @@ int create_unique(std::string& name) { return ::mkostemps(name.data(), 4, O_CLOE
 
 void take_mode(int fd, const struct stat* replaced) {
   if (!replaced) {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
+    // Read once: setting the mask to learn it would race with threads creating files.
+    static const mode_t mask = [] {
+      mode_t current = ::umask(0);
+      ::umask(current);
+      return current;
+    }();
     ::fchmod(fd, 0666 & ~mask);
     return;
   }
@@ -155,9 +160,16 @@ void end_by_signal(int signal) {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, signal);
-  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   ::raise(signal);
   ::_exit(128 + signal);
+}
+
+void hold_interrupts_in_this_thread() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+  ::pthread_sigmask(SIG_BLOCK, &held, nullptr);
 }
 
 static_assert(sizeof(sigset_t) <= 256);
@@ -166,14 +178,14 @@ InterruptsHeld::InterruptsHeld() {
   sigset_t held, previous;
   sigemptyset(&held);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
-  ::sigprocmask(SIG_BLOCK, &held, &previous);
+  ::pthread_sigmask(SIG_BLOCK, &held, &previous);
   std::memcpy(saved_, &previous, sizeof previous);
 }
 
 InterruptsHeld::~InterruptsHeld() {
   sigset_t previous;
   std::memcpy(&previous, saved_, sizeof previous);
-  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 }  // namespace wavconv::common::platform

@@ -50,7 +50,9 @@ std::string error_line(std::string_view text) {
 std::string system_error_line(std::string_view path, int error) {
   if (path.empty()) error = ENOENT;
   return error_line(printable(path) + ": " +
-                    (error == kNotRegularFile ? "not a regular file" : std::strerror(error)));
+                    (error == kNotRegularFile     ? "not a regular file"
+                     : error == kWrittenByEarlier ? "written by an earlier header, not replaced"
+                                                  : std::strerror(error)));
 }
 
 void stop_without_message(int status) { throw Stop{Stop::Kind::kNoMessage, {}, status}; }

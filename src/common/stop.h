@@ -40,6 +40,8 @@ std::string error_line(std::string_view text);
 // A reason of the program's own in place of a system error number: a device where a file was
 // expected.
 inline constexpr int kNotRegularFile = -1;
+// Another of the program's reasons: an output that an earlier header of a /M run wrote.
+inline constexpr int kWrittenByEarlier = -2;
 
 // The line for a failed system call on a file: "wavconv: <path>: <the system's reason>"; the
 // path's control characters shown as "?", an empty path as missing; kNotRegularFile as "not a

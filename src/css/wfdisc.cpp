@@ -54,16 +54,22 @@ struct RecordField {
   common::Destination destination;
 };
 
-// The format that reads one field of `width` columns as `kind` ('I', 'F' or 'A').
+// The format that reads one field of `width` columns (at most 65) as `kind` ('I' or 'F'); made
+// once, so that runs in several threads share them.
 const common::Format& field_format(char kind, int width) {
-  static std::vector<common::Format> formats[3];
-  std::vector<common::Format>& of_kind = formats[kind == 'I' ? 0 : kind == 'F' ? 1 : 2];
-  while (static_cast<int>(of_kind.size()) <= width) {
-    std::string text =
-        "(" + std::string(1, kind) + std::to_string(of_kind.size()) + (kind == 'F' ? ".0)" : ")");
-    of_kind.push_back(common::Format::parse(of_kind.empty() ? "(A1)" : text));
-  }
-  return of_kind[static_cast<std::size_t>(width)];
+  constexpr int kWidest = 65;
+  static const std::vector<common::Format> formats = [] {
+    std::vector<common::Format> made;
+    for (char k : {'I', 'F'}) {
+      for (int w = 0; w <= kWidest; ++w) {
+        made.push_back(common::Format::parse(w == 0 ? "(A1)"
+                                                    : "(" + std::string(1, k) + std::to_string(w) +
+                                                          (k == 'F' ? ".0)" : ")")));
+      }
+    }
+    return made;
+  }();
+  return formats[static_cast<std::size_t>((kind == 'I' ? 0 : kWidest + 1) + width)];
 }
 
 // A real written without a decimal point gets one after its digits, so that it reads as written

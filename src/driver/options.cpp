@@ -25,6 +25,8 @@ std::int32_t option_value(const std::string& option, std::int32_t current) {
                   "option /" + option +
                       (std::toupper(static_cast<unsigned char>(option[0])) == 'R'
                            ? " does not give a record number"
+                       : std::toupper(static_cast<unsigned char>(option[0])) == 'P'
+                           ? " does not give a number of threads"
                            : " does not give a whole number of seconds"));
   }
   return value;
@@ -106,6 +108,7 @@ Settings parse_options(const std::vector<std::string>& args) {
   if (names.size() >= 2) settings.OutFile = names[1];
   settings.ignored_names.assign(names.begin() + std::min<std::size_t>(names.size(), 2),
                                 names.end());
+  settings.names = names;
   for (const std::string& option : options) {
     switch (option[0]) {
       case 'J':
@@ -141,6 +144,14 @@ Settings parse_options(const std::vector<std::string>& args) {
       case 's':
         settings.scale_floats = true;
         break;
+      case 'M':
+      case 'm':
+        settings.many = true;
+        break;
+      case 'P':
+      case 'p':
+        settings.threads = option_value(option, settings.threads);
+        break;
       case 'T':
       case 't': {
         std::string value(common::cut_at_blank(std::string_view(option).substr(1)));
@@ -155,6 +166,11 @@ Settings parse_options(const std::vector<std::string>& args) {
     }
   }
   if (!settings.unknown_format.empty()) settings.action = Action::kUnknownFormat;
+  if (settings.many) {
+    // Every name is a header: none is an output, none is left over.
+    settings.OutFile.reset();
+    settings.ignored_names.clear();
+  }
   if (settings.length == 0 || settings.length > gse::kWholeSegment) {
     settings.length = gse::kWholeSegment;
   }

@@ -12,7 +12,7 @@
 namespace wavconv::driver {
 
 // The letters of the "/" options, in upper case (either case is read).
-inline constexpr std::string_view kOptionLetters = "JLIORFQTS";
+inline constexpr std::string_view kOptionLetters = "JLIORFQTSMP";
 
 // What the command line asks for.
 enum class Action {
@@ -40,6 +40,10 @@ struct Settings {
   bool round_floats = false;                 // /F: round float samples (record mode)
   bool query = false;                        // /Q: list the records, convert none (record mode)
   bool scale_floats = false;                 // /S: scale float samples into counts (record mode)
+  bool many = false;                         // /M: every name is a header
+  std::int32_t threads = 0;                  // /Pn with /M: n worker threads; 0 or less: one a core
+  std::vector<std::string> names;            // every name given
+  bool in_batch = false;                     // one header of a /M run (no progress, no summary)
   const gse::OutputFormat* format = &gse::output_formats()[0];  // /T: the output format
   std::string unknown_format;              // a /T option whose value is no format, as given
   std::vector<std::string> ignored;        // "/" arguments whose letter is no option's, paths too

@@ -77,7 +77,9 @@ std::string check_output(const std::string& path, common::Console& console) {
 void stop_write_failed(const std::string& path, const common::OutputFile& output,
                        common::Console& console) {
   console.write_error(common::system_error_line(path, output.error()));
-  common::stop(kWriteOutputFailed, common::kFailure);
+  // A name an earlier header of a /M run took is refused as an output that cannot be opened.
+  common::stop(output.error() == common::kWrittenByEarlier ? kOpenOutputFailed : kWriteOutputFailed,
+               common::kFailure);
 }
 
 }  // namespace wavconv::driver

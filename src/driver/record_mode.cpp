@@ -21,6 +21,7 @@
 #include "css/site.h"
 #include "css/wfdisc.h"
 #include "driver/output.h"
+#include "driver/progress.h"
 #include "driver/scaling.h"
 #include "gse/block.h"
 #include "gse/naming.h"
@@ -162,6 +163,7 @@ class RecordRun {
   css::GzipStreams gzip_streams_;
   std::unique_ptr<gse::Writer> writer_;
   css::StationTables tables_;
+  std::int64_t selected_count_ = 0;  // the records the run converts
 };
 
 Record RecordRun::read_record(std::int64_t number, std::string_view line, bool placed) const {
@@ -191,9 +193,11 @@ void RecordRun::collect_inputs() {
     std::optional<std::string_view> line = records->next(number);
     if (!line) break;
     if (!selected(number)) continue;
+    ++selected_count_;
     if (auto key = identity_key(read_record(number, *line, false).source.path)) {
       inputs_.insert(*key);
     }
+    if (settings_.record > 0) break;
   }
 }
 
@@ -400,6 +404,10 @@ void RecordRun::run() {
   if (settings_.query) {
     console_.write_line(" Record n (STA CHAN): start nsamp samprate datatype foff path verdict");
   }
+  // Progress and a summary for a conversion of many records, unless it is one header of /M.
+  std::optional<Progress> progress;
+  if (!settings_.query && !settings_.in_batch)
+    progress.emplace(console_, "record", selected_count_);
   std::int64_t number = 0, chosen = 0, refused = 0;
   while (std::optional<std::string_view> line = records->next(number)) {
     if (!selected(number)) continue;
@@ -409,9 +417,11 @@ void RecordRun::run() {
     if (settings_.query) {
       query_line(record, refusal);
     } else if (refusal) {
+      if (progress) progress->clear();
       report(record, *refusal);
     }
     refused += refusal ? 1 : 0;
+    if (progress) progress->update(chosen);
     if (settings_.record > 0) break;
   }
   if (number == 0) stop_header_failed(header_path_, css::HeaderError::kRead, 0, console_);
@@ -422,6 +432,7 @@ void RecordRun::run() {
   if (output_ && !(writer_->end_file(*output_) && output_->close())) {
     stop_write_failed(output_path_, *output_, console_);
   }
+  if (progress) progress->summary(chosen - refused, refused);
   if (refused > 0) {
     common::stop(" Error: " + std::to_string(refused) + " of " + std::to_string(chosen) +
                      (settings_.query ? " records cannot be converted" : " records not converted"),

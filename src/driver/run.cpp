@@ -11,6 +11,7 @@
 #include "css/sample_reader.h"
 #include "css/samples.h"
 #include "css/wfdisc.h"
+#include "driver/batch.h"
 #include "driver/options.h"
 #include "driver/output.h"
 #include "driver/record_mode.h"
@@ -101,8 +102,9 @@ css::Wfdisc read_header(const std::string& header_path, common::Console& console
                      std::string("floating-point overflow converting ") + what + " to an integer");
 }
 
-// The whole conversion; ends by throwing a Stop.
-[[noreturn]] void convert(const Settings& settings, common::Console& console) {
+}  // namespace
+
+void convert_default(const Settings& settings, common::Console& console) {
   std::string header_path = join_path(settings.dirin, settings.InHFile);
   css::Wfdisc record = read_header(header_path, console);
 
@@ -164,8 +166,6 @@ css::Wfdisc read_header(const std::string& header_path, common::Console& console
   common::stop(" ", common::kSuccess);
 }
 
-}  // namespace
-
 int run(const std::vector<std::string>& args, common::Console& console) {
   try {
     Settings settings = parse_options(args);
@@ -215,8 +215,9 @@ int run(const std::vector<std::string>& args, common::Console& console) {
       console.write_error(common::error_line("ignored name " + common::printable(name) +
                                              ": only InHFile and OutFile are read"));
     }
+    if (settings.many) convert_many(settings, console);
     if (settings.record_mode) convert_records(settings, console);
-    convert(settings, console);
+    convert_default(settings, console);
   } catch (const common::Stop& stop) {
     return console.finish(stop);
   }

@@ -1,6 +1,8 @@
 // How runs behave in a batch: killed, run side by side onto one name, or read by a reader that
 // goes away. Each case starts the built program itself.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -169,6 +171,137 @@ TEST(Batch, ReaderOfStandardOutputGoneIsNoFailure) {
   ::close(pipe_ends[1]);
   EXPECT_EQ(wait_binary(pid), 0);
   EXPECT_EQ(dir.read("out.gse").substr(0, 4), "WID1");
+}
+
+}  // namespace
+}  // namespace wavconv::testing
+
+namespace wavconv::testing {
+namespace {
+
+// Standard error with the amount and time of the summary line left out.
+std::string without_amounts(std::string text) {
+  std::size_t at = text.find(" MB in ");
+  if (at == std::string::npos) return text;
+  std::size_t begin = text.rfind("; ", at) + 2, end = text.find(" s\n", at) + 2;
+  return text.replace(begin, end - begin, "# MB in # s");
+}
+
+// /M: what each header says comes out in the order of the names whatever the threads do; a
+// header whose output an earlier one wrote is refused; the outputs are those of separate runs.
+TEST(ManyHeaders, MessagesInTheOrderOfTheNamesAndCollisionsRefused) {
+  TempDir dir;
+  std::vector<std::string> names;
+  std::string expected_err;
+  int failures = 0;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "h" + std::to_string(i) + ".wfdisc";
+    Header header;
+    header.dfile = i % 7 == 3 ? "missing.w" : "s" + std::to_string(i % 13 == 12 ? 0 : i) + ".w";
+    dir.write(name, header.line());
+    dir.write("s" + std::to_string(i) + ".w", sample_bytes(std::vector<int>(100 + i, i)));
+    names.push_back(name);
+    if (i % 7 == 3) {
+      expected_err += "wavconv: " + name +
+                      ": missing.w: No such file or directory\n"
+                      "wavconv: " +
+                      name +
+                      ": run-time error F6416: OPEN(missing.w)\n"
+                      "wavconv: " +
+                      name +
+                      ": - sample file cannot be opened: No such file or "
+                      "directory\n";
+      ++failures;
+    } else if (i % 13 == 12) {
+      expected_err += "wavconv: " + name +
+                      ": s0_043.gse: written by an earlier header, not "
+                      "replaced\nwavconv: " +
+                      name + ": Error opening output GSE file\n";
+      ++failures;
+    }
+  }
+  expected_err += "wavconv: " + std::to_string(40 - failures) + " of 40 headers converted, " +
+                  std::to_string(failures) + " refused; # MB in # s\n";
+  std::vector<std::string> args = {"/M", "/P4", "--"};
+  args.insert(args.end(), names.begin(), names.end());
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(round);
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      if (entry.path().extension() == ".gse") fs::remove(entry.path());
+    }
+    RunResult result = run_binary(dir.path(), args);
+    ASSERT_EQ(result.status, 1);
+    EXPECT_EQ(result.out,
+              " Error: " + std::to_string(failures) + " of 40 headers not converted\r\n");
+    EXPECT_EQ(without_amounts(result.err), expected_err);
+  }
+  // Each output is what a run of its header alone writes.
+  TempDir alone;
+  Header h1;
+  h1.dfile = "s1.w";
+  alone.write("h1.wfdisc", h1.line());
+  alone.write("s1.w", sample_bytes(std::vector<int>(101, 1)));
+  ASSERT_EQ(run_binary(alone.path(), {"h1.wfdisc"}).status, 0);
+  EXPECT_EQ(dir.read("s1_043.gse"), alone.read("s1_043.gse"));
+}
+
+// A signal during /M ends the run by it, says after which header, and leaves no temporary.
+TEST(ManyHeaders, InterruptedRunSaysWhereItStopped) {
+  TempDir dir;
+  std::vector<std::string> args = {"/M", "/P1", "--"};
+  for (int i = 0; i < 6; ++i) {
+    Header header;
+    header.dfile = "big.w";
+    dir.write("h" + std::to_string(i) + ".wfdisc", header.line());
+    args.push_back("h" + std::to_string(i) + ".wfdisc");
+  }
+  dir.write("big.w", "");
+  fs::resize_file(dir.file("big.w"), 40'000'000);
+  TempDir capture;
+  int err_fd = ::open(capture.file("err").c_str(), O_WRONLY | O_CREAT, 0644);
+  pid_t pid = start_binary(dir.path(), args, -1, err_fd);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!has_temporary_file(dir.path()) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(wait_binary(pid), 128 + SIGTERM);
+  ::close(err_fd);
+  EXPECT_FALSE(has_temporary_file(dir.path()));
+  EXPECT_EQ(capture.read("err").rfind("wavconv: interrupted after header ", 0), 0u)
+      << capture.read("err");
+}
+
+// The progress line is drawn only on a terminal; the summary line ends every run of many.
+TEST(ManyHeaders, ProgressOnlyOnATerminalAndTheSummary) {
+  TempDir dir;
+  dir.write("hdr.wfdisc", Header().line() + "\n" + Header().line() + "\n");
+  dir.write("abc.w", sample_bytes({1, 2, 3}));
+  int controller = -1, terminal = -1;
+  ASSERT_EQ(::openpty(&controller, &terminal, nullptr, nullptr, nullptr), 0);
+  pid_t pid = start_binary(dir.path(), {"/R", "/Oout/", "hdr.wfdisc"}, -1, terminal);
+  ::close(terminal);
+  std::string seen;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(controller, buffer, sizeof buffer)) > 0;)
+    seen.append(buffer, got);
+  ::close(controller);
+  EXPECT_EQ(wait_binary(pid), 1);  // out/ does not exist
+  fs::create_directory(dir.file("out"));
+  ASSERT_EQ(::openpty(&controller, &terminal, nullptr, nullptr, nullptr), 0);
+  pid = start_binary(dir.path(), {"/R", "/Oout/", "hdr.wfdisc"}, -1, terminal);
+  ::close(terminal);
+  seen.clear();
+  for (ssize_t got; (got = ::read(controller, buffer, sizeof buffer)) > 0;)
+    seen.append(buffer, got);
+  ::close(controller);
+  EXPECT_EQ(wait_binary(pid), 1);  // the second record has the first one's name
+  EXPECT_NE(seen.find("\r1/2 records, "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("1 of 2 records converted, 1 refused; "), std::string::npos) << seen;
+  RunResult piped = run_binary(dir.path(), {"/R", "/Oout/", "hdr.wfdisc"});
+  EXPECT_EQ(piped.err.find('\r'), std::string::npos);
+  EXPECT_EQ(without_amounts(piped.err),
+            "wavconv: 1 of 2 records converted, 1 refused; # MB in # s\n");
 }
 
 }  // namespace

@@ -131,8 +131,8 @@ const std::vector<Row> kRows = {
      kHeaderRead, "", 1, "", false},
     {"record mode: two records onto one name", {{'p', "284", "\n" + Header().line()}},
      {"/R", "hdr.wfdisc"}, " Record 2 (ABC BHZ): output ABC_BHZ_2001043_030709.gse was written "
-     "by this run\r\n Error: 1 of 2 records not converted\r\n\r\n", "", 1,
-     "ABC_BHZ_2001043_030709.gse", false},
+     "by this run\r\n Error: 1 of 2 records not converted\r\n\r\n",
+     "wavconv: 1 of 2 records converted, 1 refused; ", 1, "ABC_BHZ_2001043_030709.gse", false},
     {"record mode: no record converts, no file", {{'m', "abc.w", "x"}, {'w', "out.gse", "keep"}},
      {"/R", "hdr.wfdisc", "out.gse"}, " Record 1 (ABC BHZ): sample file abc.w cannot be opened: "
      "No such file or directory\r\n Error: 1 of 1 records not converted\r\n\r\n", kNoFile("abc.w"),
@@ -200,7 +200,8 @@ const std::vector<Row> kRows = {
      {{'p', "284", "\n" + Header().line()}, {'p', "285", "XYZ"},
       {'l', "XYZ_BHZ_2001043_030709.gse", "ABC_BHZ_2001043_030709.gse"}}, {"/R", "hdr.wfdisc"},
      " Record 2 (XYZ BHZ): output XYZ_BHZ_2001043_030709.gse was written by this run\r\n"
-     " Error: 1 of 2 records not converted\r\n\r\n", "", 1, "ABC_BHZ_2001043_030709.gse", false},
+     " Error: 1 of 2 records not converted\r\n\r\n",
+     "wavconv: 1 of 2 records converted, 1 refused; ", 1, "ABC_BHZ_2001043_030709.gse", false},
     {"record mode: an empty output name", {}, {"/R", "hdr.wfdisc", " x.gse"}, kOpenOutput,
      kNoFile(""), 1, "", false},
     {"record listing: a name this run would write twice",
