@@ -196,10 +196,15 @@ TEST(ManyHeaders, MessagesInTheOrderOfTheNamesAndCollisionsRefused) {
   int failures = 0;
   for (int i = 0; i < 40; ++i) {
     std::string name = "h" + std::to_string(i) + ".wfdisc";
+    // Headers 12, 25 and 38 name sub/s0.w, whose output name is header 0's: they are refused
+    // even though header 0, with far more samples, finishes after them.
     Header header;
-    header.dfile = i % 7 == 3 ? "missing.w" : "s" + std::to_string(i % 13 == 12 ? 0 : i) + ".w";
+    header.dfile = i % 7 == 3     ? "missing.w"
+                   : i % 13 == 12 ? "sub/s0.w"
+                                  : "s" + std::to_string(i) + ".w";
     dir.write(name, header.line());
-    dir.write("s" + std::to_string(i) + ".w", sample_bytes(std::vector<int>(100 + i, i)));
+    dir.write("s" + std::to_string(i) + ".w",
+              sample_bytes(std::vector<int>(i == 0 ? 1'000'000 : 100 + i, i)));
     names.push_back(name);
     if (i % 7 == 3) {
       expected_err += "wavconv: " + name +
@@ -222,6 +227,7 @@ TEST(ManyHeaders, MessagesInTheOrderOfTheNamesAndCollisionsRefused) {
   }
   expected_err += "wavconv: " + std::to_string(40 - failures) + " of 40 headers converted, " +
                   std::to_string(failures) + " refused; # MB in # s\n";
+  dir.write("sub/s0.w", sample_bytes({1, 2, 3}));
   std::vector<std::string> args = {"/M", "/P4", "--"};
   args.insert(args.end(), names.begin(), names.end());
   for (int round = 0; round < 10; ++round) {
