@@ -7,18 +7,10 @@
 namespace wavconv::gse {
 namespace {
 
+// The example as the default run shows it: whole seconds.
 common::Trace example_trace() {
-  common::Trace trace;
-  trace.sta = "ABC   ";
-  trace.chan = "BHZ     ";
-  trace.instype = "STS-2 ";
-  trace.samprate = 20.0f;
-  trace.calib = 1.0f;
-  trace.calper = 1.0f;
-  trace.whole_second_start = common::to_calendar(981947229);
-  trace.start = common::to_calendar_milliseconds(981947229250);
+  common::Trace trace = testing::example_trace();
   trace.to_the_millisecond = false;
-  trace.day_text = "043";
   return trace;
 }
 

@@ -15,15 +15,8 @@ namespace {
 using Samples = std::vector<std::int32_t>;
 
 common::Trace example_trace(const Samples& samples) {
-  common::Trace trace;
-  trace.sta = "ABC   ";
-  trace.chan = "BHZ     ";
-  trace.instype = "STS-2 ";
-  trace.samprate = 20.0f;
+  common::Trace trace = testing::example_trace(samples);
   trace.calib = 0.0949f;
-  trace.calper = 1.0f;
-  trace.start = common::to_calendar_milliseconds(981947229250);
-  trace.samples = samples;
   return trace;
 }
 

@@ -68,6 +68,21 @@ std::string Header::line() const {
   return buffer;
 }
 
+common::Trace example_trace(std::span<const std::int32_t> samples) {
+  common::Trace trace;
+  trace.sta = "ABC   ";
+  trace.chan = "BHZ     ";
+  trace.instype = "STS-2 ";
+  trace.samprate = 20.0f;
+  trace.calib = 1.0f;
+  trace.calper = 1.0f;
+  trace.start = common::to_calendar_milliseconds(981947229250);
+  trace.whole_second_start = common::to_calendar(981947229);
+  trace.day_text = "043";
+  trace.samples = samples;
+  return trace;
+}
+
 std::int64_t reference_checksum(std::span<const std::int32_t> values) {
   constexpr std::int64_t kModulus = 100'000'000;
   std::int64_t c = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/files.h"
+#include "common/trace.h"
 
 namespace wavconv::testing {
 
@@ -63,6 +64,10 @@ struct Header {
   int foff = 0;
   std::string line() const;
 };
+
+// A trace of station ABC, channel BHZ, STS-2, 20 samples a second, calib and calper 1, starting
+// 2001-02-12 03:07:09.250 (day 043), with `samples`.
+common::Trace example_trace(std::span<const std::int32_t> samples = {});
 
 // The GSE checksum by its definition: each sample and the running sum reduced modulo 10^8
 // toward zero, the absolute value of the sum.
