@@ -49,6 +49,24 @@ check "record mode" 1 "$work/gse/$record_name"
 "$wavconv" /R /I"$root/examples/" example.wfdisc /O"$work/" > /dev/null
 cmp -s "$work/$record_name" "gse/$record_name" || { echo "record mode: output differs"; exit 1; }
 
+# One run of every header (/M), as README shows it: the same outputs, the broken header named in
+# the log, status 1.
+fresh
+mkdir -p gse/one
+for i in $(seq -w 1 40); do sed "s/example.w/seg$i.w  /" css/seg$i.wfdisc > css/m$i.wfdisc; cp css/example.w css/seg$i.w; done
+rm css/seg*.wfdisc
+if wavconv /M /Ogse/one/ -- css/*.wfdisc 2> convert.log > status.txt; then
+  echo "/M: status 0 with a broken header"; exit 1
+fi
+[ "$(cat status.txt)" = "$(printf ' Error: 1 of 41 headers not converted\r')" ] || { echo "/M: $(cat status.txt)"; exit 1; }
+grep -q "^wavconv: css/broken.wfdisc: " convert.log || { echo "/M: no message for broken"; exit 1; }
+[ "$(ls gse/one | wc -l)" -eq 40 ] || { echo "/M outputs: $(ls gse/one | wc -l)"; exit 1; }
+for i in $(seq -w 1 40); do
+  wavconv -- css/m$i.wfdisc gse/alone.gse > /dev/null
+  cmp -s gse/alone.gse gse/one/seg${i}_043.gse || { echo "/M: seg$i differs"; exit 1; }
+done
+echo "batch recipe (/M): 40 converted as separate runs would, 1 named as failed"
+
 if command -v parallel > /dev/null 2>&1 && parallel --version 2>/dev/null | grep -q GNU; then
   fresh
   parallel 'wavconv /R /Ogse/ -- {} > gse/{/.}.log 2>&1 || echo {}' ::: css/*.wfdisc > failed.txt
