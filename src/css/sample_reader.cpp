@@ -229,18 +229,7 @@ std::variant<Samples, Refusal> SampleReader::read(std::int64_t first, std::int64
   std::int64_t held = 0;
   std::size_t got =
       read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n);
-  if (got != w * n) {
-    if (damaged_) return damaged();
-    if (!gz_) {
-      std::string why =
-          read_error_ != 0
-              ? "cannot be read: " + std::string(std::strerror(read_error_))
-              : "ended after " + std::to_string(got) + " of " + std::to_string(w * n) + " bytes";
-      return Refusal{"sample file " + source_.path + " " + why, read_error_, source_.path,
-                     Failure::kCannotRead};
-    }
-    return too_short(static_cast<std::int64_t>(gztell(gz_.get())), true);
-  }
+  if (got != w * n) return short_read(got, w * n);
   // A gzipped record that gives nsamp is checked to its last byte after its window is read, so
   // that the stream is inflated once.
   if (gz_ && source_.nsamp > 0 &&
@@ -303,15 +292,9 @@ std::variant<std::vector<double>, Refusal> SampleReader::read_reals(std::int64_t
     return no_memory(count);
   }
   std::int64_t held = 0;
-  if (read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw.data(), w * n) !=
-      w * n) {
-    if (damaged_) return damaged();
-    if (!gz_) {
-      return Refusal{"sample file " + source_.path + " cannot be read", read_error_, source_.path,
-                     Failure::kCannotRead};
-    }
-    return too_short(static_cast<std::int64_t>(gztell(gz_.get())), true);
-  }
+  std::size_t got =
+      read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw.data(), w * n);
+  if (got != w * n) return short_read(got, w * n);
   if (gz_ && source_.nsamp > 0 &&
       !reaches(source_.foff + source_.nsamp * static_cast<std::int64_t>(w) - 1, held)) {
     return damaged_ ? damaged() : too_short(held, true);
@@ -324,6 +307,19 @@ std::variant<std::vector<double>, Refusal> SampleReader::read_reals(std::int64_t
     }
   }
   return values;
+}
+
+Refusal SampleReader::short_read(std::size_t got, std::size_t wanted) const {
+  if (damaged_) return damaged();
+  if (gz_) return too_short(static_cast<std::int64_t>(gztell(gz_.get())), true);
+  std::string detail =
+      read_error_ != 0
+          ? "cannot be read: " + std::string(std::strerror(read_error_))
+          : "ended after " + std::to_string(got) + " of " + std::to_string(wanted) + " bytes";
+  Refusal refusal{"sample file " + source_.path + " " + detail, read_error_, source_.path,
+                  Failure::kCannotRead};
+  refusal.detail = std::move(detail);
+  return refusal;
 }
 
 Refusal SampleReader::no_memory(std::int64_t count) const {

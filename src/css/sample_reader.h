@@ -43,6 +43,7 @@ struct Refusal {
   int system_error;
   std::string path;
   Failure failure;
+  std::string detail;  // for kCannotRead: what happened, without the file's name
 };
 
 // How float samples were rounded to whole counts.
@@ -116,6 +117,8 @@ class SampleReader {
   Refusal too_short(std::int64_t size, bool fits) const;
   Refusal damaged() const;
   Refusal no_memory(std::int64_t count) const;
+  // The refusal of a window read short: `got` of `wanted` bytes.
+  Refusal short_read(std::size_t got, std::size_t wanted) const;
   // read() for e1 and c0.
   std::variant<Samples, Refusal> read_packed(std::int64_t first, std::int64_t count,
                                              const common::SampleLimit& limit);

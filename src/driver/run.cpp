@@ -88,11 +88,8 @@ css::Wfdisc read_header(const std::string& header_path, common::Console& console
     case css::Failure::kNoMemory:
       common::fatal(Statement::kRead, failure.path, FatalError::kNoMemory, failure.why);
     default:
-      // "sample file <path> ended after ...": the report names the file already.
       common::fatal(Statement::kRead, failure.path, FatalError::kEndOfFile,
-                    "sample file " + failure.why.substr(std::string("sample file ").size() +
-                                                        failure.path.size() + 1),
-                    failure.system_error);
+                    "sample file " + failure.detail, failure.system_error);
   }
 }
 
