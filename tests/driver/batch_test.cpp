@@ -72,12 +72,16 @@ TEST(Batch, ShellSeesTheSignalAndIgnoredSignalsStayIgnored) {
 }
 
 // Closed standard descriptors are never given to an output file: the file is the same as with
-// them open, whichever are closed. The run prints on both (one record refused, one converted).
+// them open, whichever are closed. While the one output is open the run prints on both: a
+// rounded float record's line, then a refused record's system error.
 TEST(Batch, ClosedStandardDescriptorsKeepConsoleTextOutOfTheOutput) {
   TempDir dir;
-  Header missing;
+  Header floats, missing;
+  floats.datatype = "f4";
+  floats.dfile = "f.w";
   missing.dfile = "missing.w";
-  dir.write("hdr.wfdisc", missing.line() + "\n" + Header().line() + "\n");
+  dir.write("hdr.wfdisc", floats.line() + "\n" + missing.line() + "\n" + Header().line() + "\n");
+  dir.write("f.w", std::string("\0\0\x20\x40\0\0\x80\x3f", 8));  // 2.5, 1.0
   dir.write("abc.w", sample_bytes({1, 2, 3}));
   RunResult reference = run_shell(dir.path(), "\"$W\" /R /F hdr.wfdisc ref.gse");
   ASSERT_EQ(reference.status, 1);
