@@ -46,6 +46,7 @@ constexpr const char* kUsage[] = {
     " Q       : with /R: list the records, convert nothing     ",
     " Tfmt    : output format gse1, cm6, int or ims [gse1]     ",
     " S       : with /R: scale float samples into counts       ",
+    " M       : every name is a header; Pn: with n threads     ",
 };
 
 [[noreturn]] void show_usage(common::Console& console, int status) {
