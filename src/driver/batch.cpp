@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
-#include <filesystem>
 #include <mutex>
 #include <set>
 #include <string>
@@ -15,6 +14,7 @@
 #include "common/platform.h"
 #include "common/stop.h"
 #include "common/text.h"
+#include "driver/output.h"
 #include "driver/progress.h"
 #include "driver/record_mode.h"
 #include "driver/run.h"
@@ -66,10 +66,7 @@ class Batch {
   bool claim(std::size_t i, const std::string& target) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return prefix_ >= i; });
-    std::error_code error;
-    std::filesystem::path full = std::filesystem::absolute(target, error);
-    std::string key = (error ? std::filesystem::path(target) : full).lexically_normal().string();
-    return written_.insert(key).second;
+    return written_.insert(absolute_path(target)).second;
   }
 
   Outcome convert(std::size_t i) {

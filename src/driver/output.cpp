@@ -40,6 +40,23 @@ std::string output_refusal(common::OutputFile::Open result) {
   }
 }
 
+namespace {
+
+// An output refused without a system failure (`why` not empty): put in `refusal` when the
+// caller takes it, otherwise the run stops with it. True when the output may be opened.
+bool accepted(const std::string& path, std::string why, common::Console& console,
+              std::string* refusal) {
+  if (why.empty()) return true;
+  if (!refusal) {
+    console.write_error(common::error_line(common::printable(path) + ": " + why));
+    common::stop(kOpenOutputFailed, common::kFailure);
+  }
+  *refusal = std::move(why);
+  return false;
+}
+
+}  // namespace
+
 std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console,
                                                 std::string* refusal) {
   std::unique_ptr<common::OutputFile> output;
@@ -49,19 +66,11 @@ std::unique_ptr<common::OutputFile> open_output(const std::string& path, common:
     console.write_error(common::system_error_line(path, error));
     common::stop(kOpenOutputFailed, common::kFailure);
   }
-  std::string why = output_refusal(result);
-  if (!why.empty()) {
-    if (refusal) {
-      *refusal = std::move(why);
-      return nullptr;
-    }
-    console.write_error(common::error_line(common::printable(path) + ": " + why));
-    common::stop(kOpenOutputFailed, common::kFailure);
-  }
+  if (!accepted(path, output_refusal(result), console, refusal)) return nullptr;
   return output;
 }
 
-std::string check_output(const std::string& path, common::Console& console) {
+bool check_output(const std::string& path, common::Console& console, std::string* refusal) {
   int error = 0;
   common::OutputFile::Open result = common::OutputFile::check(path, error);
   if (result == common::OutputFile::Open::kFailed ||
@@ -71,7 +80,13 @@ std::string check_output(const std::string& path, common::Console& console) {
         result == common::OutputFile::Open::kFailed ? kOpenOutputFailed : kWriteOutputFailed,
         common::kFailure);
   }
-  return output_refusal(result);
+  return accepted(path, output_refusal(result), console, refusal);
+}
+
+std::string absolute_path(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path full = std::filesystem::absolute(path, error);
+  return (error ? std::filesystem::path(path) : full).lexically_normal().string();
 }
 
 void stop_write_failed(const std::string& path, const common::OutputFile& output,

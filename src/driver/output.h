@@ -38,9 +38,15 @@ std::unique_ptr<common::OutputFile> open_output(const std::string& path, common:
                                                 std::string* refusal = nullptr);
 
 // What opening `path` would do, without creating anything (a listing's check): stops the run as
-// open_output() would, or gives its refusal (empty when the output may be opened). A file that
-// may not be written stops the run as its first write would.
-std::string check_output(const std::string& path, common::Console& console);
+// open_output() would, and as its first write would for a file that may not be written; a
+// refusal goes to `refusal` when given (then false), else stops the run. True when the output
+// may be opened.
+bool check_output(const std::string& path, common::Console& console,
+                  std::string* refusal = nullptr);
+
+// `path` made absolute and normal, so that two spellings of one place compare equal (as given
+// when that fails).
+std::string absolute_path(const std::string& path);
 
 // Stops the run with the write failure of `output`.
 [[noreturn]] void stop_write_failed(const std::string& path, const common::OutputFile& output,

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -78,10 +77,7 @@ std::optional<std::uint64_t> identity_key(const std::string& path) {
 // The key of an output: its identity when it exists, otherwise its path with links followed.
 std::uint64_t output_key(const std::string& path) {
   if (auto key = identity_key(path)) return *key;
-  std::string target = common::platform::follow_links(path).value_or(path);
-  std::error_code error;
-  std::filesystem::path full = std::filesystem::absolute(target, error);
-  std::string text = (error ? std::filesystem::path(target) : full).lexically_normal().string();
+  std::string text = absolute_path(common::platform::follow_links(path).value_or(path));
   std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
   for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ULL;
   return mix(hash ^ 0x5a5a5a5a5a5a5a5aULL);
@@ -278,15 +274,7 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   if (std::optional<std::string> why = writer_->refusal(trace)) return css::Refusal{*why};
   if (one_output_) {
     if (settings_.query) {
-      if (!output_checked_) {
-        std::string refusal = check_output(output_path_, console_);
-        if (!refusal.empty()) {
-          console_.write_error(
-              common::error_line(common::printable(output_path_) + ": " + refusal));
-          common::stop(kOpenOutputFailed, common::kFailure);
-        }
-        output_checked_ = true;
-      }
+      if (!output_checked_) output_checked_ = check_output(output_path_, console_);
       return std::nullopt;
     }
     if (!output_) {
@@ -309,8 +297,10 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
     return css::Refusal{"output " + path + " would replace an input"};
   }
   if (settings_.query) {
-    std::string refusal = check_output(path, console_);
-    if (!refusal.empty()) return css::Refusal{"output " + path + ": " + refusal};
+    std::string refusal;
+    if (!check_output(path, console_, &refusal)) {
+      return css::Refusal{"output " + path + ": " + refusal};
+    }
     written_.insert(key);
     return std::nullopt;
   }
