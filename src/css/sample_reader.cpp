@@ -226,16 +226,7 @@ std::variant<Samples, Refusal> SampleReader::read(std::int64_t first, std::int64
     return no_memory(count);
   }
   auto* raw = reinterpret_cast<unsigned char*>(samples.values.get()) + (slot - w) * n;
-  std::int64_t held = 0;
-  std::size_t got =
-      read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n);
-  if (got != w * n) return short_read(got, w * n);
-  // A gzipped record that gives nsamp is checked to its last byte after its window is read, so
-  // that the stream is inflated once.
-  if (gz_ && source_.nsamp > 0 &&
-      !reaches(source_.foff + source_.nsamp * static_cast<std::int64_t>(w) - 1, held)) {
-    return damaged_ ? damaged() : too_short(held, true);
-  }
+  if (auto refusal = read_window(first, n, raw)) return std::move(*refusal);
   std::int32_t* out = samples.values.get();
   auto too_wide = [&](std::size_t i, double v) {
     return Refusal{"sample " + std::to_string(first + static_cast<std::int64_t>(i)) + " is " +
@@ -291,14 +282,7 @@ std::variant<std::vector<double>, Refusal> SampleReader::read_reals(std::int64_t
   } catch (const std::bad_alloc&) {
     return no_memory(count);
   }
-  std::int64_t held = 0;
-  std::size_t got =
-      read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw.data(), w * n);
-  if (got != w * n) return short_read(got, w * n);
-  if (gz_ && source_.nsamp > 0 &&
-      !reaches(source_.foff + source_.nsamp * static_cast<std::int64_t>(w) - 1, held)) {
-    return damaged_ ? damaged() : too_short(held, true);
-  }
+  if (auto refusal = read_window(first, n, raw.data())) return std::move(*refusal);
   for (std::size_t i = 0; i < n; ++i) {
     values[i] = decode_float(type_, raw.data(), i);
     if (!std::isfinite(values[i])) {
@@ -307,6 +291,22 @@ std::variant<std::vector<double>, Refusal> SampleReader::read_reals(std::int64_t
     }
   }
   return values;
+}
+
+std::optional<Refusal> SampleReader::read_window(std::int64_t first, std::size_t n,
+                                                 unsigned char* raw) {
+  const std::size_t w = width(type_);
+  std::size_t got =
+      read_bytes(source_.foff + (first - 1) * static_cast<std::int64_t>(w), raw, w * n);
+  if (got != w * n) return short_read(got, w * n);
+  // A gzipped record that gives nsamp is checked to its last byte after its window is read, so
+  // that the stream is inflated once.
+  std::int64_t held = 0;
+  if (gz_ && source_.nsamp > 0 &&
+      !reaches(source_.foff + source_.nsamp * static_cast<std::int64_t>(w) - 1, held)) {
+    return damaged_ ? damaged() : too_short(held, true);
+  }
+  return std::nullopt;
 }
 
 Refusal SampleReader::short_read(std::size_t got, std::size_t wanted) const {

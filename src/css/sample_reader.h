@@ -117,6 +117,9 @@ class SampleReader {
   Refusal too_short(std::int64_t size, bool fits) const;
   Refusal damaged() const;
   Refusal no_memory(std::int64_t count) const;
+  // The raw bytes of `n` fixed-width samples from sample `first` (from 1) into `raw`, and the
+  // length a gzipped record needs checked; the refusal when either fails.
+  std::optional<Refusal> read_window(std::int64_t first, std::size_t n, unsigned char* raw);
   // The refusal of a window read short: `got` of `wanted` bytes.
   Refusal short_read(std::size_t got, std::size_t wanted) const;
   // read() for e1 and c0.
