@@ -1,6 +1,7 @@
 // GSE2.0 waveform blocks (WID2, STA2, DAT2, the data, CHK2) with CM6 or INT data, bare or inside
 // an IMS2.0 data message. Every line ends with LF.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -63,8 +64,9 @@ std::string known(std::optional<double> value, const char* pattern, std::size_t 
   if (!value) return "";
   std::string text = format(pattern, *value);
   for (int decimals = 2; text.size() > width && decimals >= 0; --decimals) {
-    text = format(("%" + std::to_string(width) + "." + std::to_string(decimals) + "f").c_str(),
-                  *value);
+    char fewer[16];
+    std::snprintf(fewer, sizeof fewer, "%%%zu.%df", width, decimals);
+    text = format(fewer, *value);
   }
   return text.size() <= width ? text : "";
 }
@@ -109,45 +111,6 @@ std::int64_t checksum_of(std::span<const std::int32_t> samples) {
   return checksum.value();
 }
 
-// Text cut into lines of `kDataLine` characters, each ended by LF, written in pieces.
-class DataLines {
- public:
-  explicit DataLines(common::LineSink& sink) : sink_(sink) {}
-  // Characters that continue the current line.
-  bool put(std::string_view chars) {
-    while (!chars.empty()) {
-      std::size_t n = std::min(chars.size(), kDataLine - column_);
-      text_.append(chars.substr(0, n));
-      chars.remove_prefix(n);
-      column_ += n;
-      if (column_ == kDataLine) end_line();
-      if (text_.size() >= kFlush && !flush()) return false;
-    }
-    return true;
-  }
-  void end_line() {
-    text_.push_back('\n');
-    column_ = 0;
-  }
-  std::size_t column() const { return column_; }
-  // Ends a line left open and writes out what is held.
-  bool finish() {
-    if (column_ > 0) end_line();
-    return flush();
-  }
-
- private:
-  static constexpr std::size_t kFlush = 1 << 17;
-  bool flush() {
-    bool ok = text_.empty() || sink_.put_lines(text_);
-    text_.clear();
-    return ok;
-  }
-  common::LineSink& sink_;
-  std::string text_;
-  std::size_t column_ = 0;
-};
-
 // CM6 characters in lines of 80, formatted in pieces straight into the sink's buffer where it
 // offers one; the checksum of the samples in the same pass.
 bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
@@ -178,17 +141,33 @@ bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
   return true;
 }
 
+// The samples in decimal, one blank between them, lines of at most 80 characters ended by LF,
+// written out in pieces.
 bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink) {
-  DataLines lines(sink);
-  char text[16];
+  constexpr std::size_t kPiece = 1 << 17;
+  std::string text;
+  std::size_t column = 0;
+  char value[16];
   for (std::int32_t v : samples) {
-    int n = std::snprintf(text, sizeof text, "%d", v);
-    std::size_t needed = static_cast<std::size_t>(n) + (lines.column() > 0 ? 1 : 0);
-    if (lines.column() + needed > kDataLine) lines.end_line();
-    if (lines.column() > 0 && !lines.put(" ")) return false;
-    if (!lines.put(std::string_view(text, static_cast<std::size_t>(n)))) return false;
+    std::size_t n =
+        static_cast<std::size_t>(std::to_chars(value, value + sizeof value, v).ptr - value);
+    if (column > 0 && column + 1 + n > kDataLine) {
+      text.push_back('\n');
+      column = 0;
+    }
+    if (column > 0) {
+      text.push_back(' ');
+      ++column;
+    }
+    text.append(value, n);
+    column += n;
+    if (text.size() >= kPiece) {
+      if (!sink.put_lines(text)) return false;
+      text.clear();
+    }
   }
-  return lines.finish();
+  if (column > 0) text.push_back('\n');
+  return text.empty() || sink.put_lines(text);
 }
 
 // Bare GSE2.0 blocks with CM6 or INT data.
