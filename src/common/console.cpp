@@ -18,12 +18,13 @@ void DescriptorSink::write(std::string_view bytes) {
   }
 }
 
-void Console::put(std::string_view bytes) { out_.write(bytes); }
+void Console::put(std::string_view bytes) { (records_to_error_ ? err_ : out_).write(bytes); }
 
 void Console::write_line(std::string_view text) {
-  if (line_pending_) put(kLineEnd);
+  if (line_pending_ && !ended_) put(kLineEnd);
   put(text);
   line_pending_ = true;
+  ended_ = false;
 }
 
 void Console::write_records(const std::vector<std::string>& records) {
@@ -32,23 +33,29 @@ void Console::write_records(const std::vector<std::string>& records) {
   }
 }
 
-void Console::write_error(std::string_view text) { err_.write(text); }
+void Console::write_error(std::string_view text) {
+  // The open console line is ended first, so that a log of both streams keeps lines apart.
+  if (line_pending_ && !ended_) put(kLineEnd);
+  ended_ = true;
+  err_.write(text);
+}
 
 int Console::finish(const Stop& stop) {
+  const bool owed = line_pending_ && !ended_;  // the last console line's end is not written yet
   if (stop.kind == Stop::Kind::kFatal) {
     err_.write(stop.text);
+    if (owed) put(kLineEnd);
   } else if (stop.kind == Stop::Kind::kPlain) {
-    if (line_pending_) put(kLineEnd);
-    line_pending_ = false;
+    if (owed) put(kLineEnd);
     put(stop.text);
   } else {
-    if (line_pending_) put(kLineEnd);
+    if (owed) put(kLineEnd);
     put(stop.kind == Stop::Kind::kMessage ? std::string_view(stop.text)
                                           : std::string_view("Stop - Program terminated."));
     put(kLineEnd);
+    // After console lines, the message is followed by an empty line.
+    if (line_pending_) put(kLineEnd);
   }
-  // A console line still open at the end of the run is ended.
-  if (line_pending_) put(kLineEnd);
   return stop.status;
 }
 

@@ -48,6 +48,9 @@ class Console {
   // Bytes for standard error, such as an error_line().
   void write_error(std::string_view text);
 
+  // From now on the console lines go to standard error (standard output carries a file).
+  void records_to_error() { records_to_error_ = true; }
+
   // Writes the end-of-run bytes for `stop` and returns the exit status.
   int finish(const Stop& stop);
 
@@ -56,7 +59,9 @@ class Console {
 
   ByteSink& out_;
   ByteSink& err_;
-  bool line_pending_ = false;
+  bool line_pending_ = false;  // a console line has been written
+  bool ended_ = false;         // and its line end too (before a line on standard error)
+  bool records_to_error_ = false;
 };
 
 }  // namespace wavconv::common

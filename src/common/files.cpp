@@ -119,6 +119,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<long long> interrupted_after{-1};
 std::atomic<const char*> interrupted_unit{nullptr};
 std::atomic<std::uint64_t> bytes_written_total{0};
+std::atomic<std::uint64_t> bytes_kept_total{0};
 // Temporary files being created and registered now, and whether the process is ending by a
 // signal (then none is created any more).
 std::atomic<int> creating{0};
@@ -234,6 +235,8 @@ void note_progress(const char* unit, long long done) {
 }
 
 std::uint64_t bytes_written() { return bytes_written_total.load(); }
+
+std::uint64_t bytes_kept() { return bytes_kept_total.load(); }
 
 thread_local std::function<bool(const std::string&)> before_replace_hook;
 
@@ -372,6 +375,7 @@ bool OutputFile::write_out(const char* data, std::size_t size) {
     data += done;
     size -= static_cast<std::size_t>(done);
     bytes_written_total.fetch_add(static_cast<std::uint64_t>(done), std::memory_order_relaxed);
+    written_ += static_cast<std::uint64_t>(done);
   }
   return true;
 }
@@ -436,6 +440,7 @@ bool OutputFile::close() {
   }
   remove_temporary();
   bool result = ok_;
+  if (result) bytes_kept_total.fetch_add(written_, std::memory_order_relaxed);
   ok_ = false;
   return result;
 }

@@ -145,6 +145,7 @@ class OutputFile : public LineSink {
   std::size_t reserved_ = 0;
   bool ok_ = true;
   int error_ = 0;
+  std::uint64_t written_ = 0;  // bytes written to the file
 };
 
 // For the interrupt message of a run of many items: `done` items of `unit` ("record", "header")
@@ -153,6 +154,9 @@ void note_progress(const char* unit, long long done);
 
 // Bytes written to output files by this process so far.
 std::uint64_t bytes_written();
+
+// Bytes of the output files this process has closed and kept so far.
+std::uint64_t bytes_kept();
 
 // For the output files this thread closes from now on: `hook` is asked, just before a new file
 // takes its target's name, whether it may; when it says no, close() fails with

@@ -21,6 +21,13 @@
 
 namespace wavconv::common::platform {
 
+// The characters that separate the components of a path.
+#ifdef _WIN32
+inline constexpr const char* kPathSeparators = "/\\";
+#else
+inline constexpr const char* kPathSeparators = "/";
+#endif
+
 // Opens `path` with `flags` (O_RDONLY, or O_WRONLY with O_CREAT), in binary mode, not inherited
 // by other programs, and without waiting on a FIFO that has no partner. -1 with errno set.
 int open_file(const std::string& path, int flags, int mode = 0666);

@@ -36,9 +36,11 @@ struct Trace {
   std::string instype;             // blank-padded, 6 characters
   Calendar start;                  // the first sample, to the millisecond
   Calendar whole_second_start;     // the same to the whole second, as the default run shows it
-  bool to_the_millisecond = true;  // which of the two a GSE1.0 header shows
+  bool to_the_millisecond = true;  // which of the two a GSE1.0 header shows (false: the default
+                                   // run, whose samprate it shows as a 32-bit real)
   std::string day_text;            // its day of the year, three digits
-  float samprate = 0;              // samples per second
+  std::int64_t first_sample = 1;   // the number of the first sample in its record, from 1
+  double samprate = 0;             // samples per second, as read
   float calib = 0;
   float calper = 0;  // seconds
   std::span<const std::int32_t> samples;

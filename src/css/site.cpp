@@ -69,11 +69,11 @@ bool applies(std::int64_t ondate, std::int64_t offdate, std::int64_t day) {
   return day >= ondate && (offdate == -1 || day <= offdate);
 }
 
-// The lines of a table file, plain or gzipped; nothing when there is no such file. A file that
-// exists but cannot be read is reported.
-std::optional<std::vector<std::string>> read_table(const std::string& path,
+// The lines of a table file, plain or gzipped (`name` is the one read: `path` or `path`.gz);
+// nothing when there is no such file. A file that exists but cannot be read is reported.
+std::optional<std::vector<std::string>> read_table(const std::string& path, std::string& name,
                                                    std::vector<std::string>& problems) {
-  std::string name = path;
+  name = path;
   struct stat info;
   if (::stat(name.c_str(), &info) != 0) {
     name = path + ".gz";
@@ -151,7 +151,8 @@ StationTables StationTables::load(const std::string& header_path,
   }
   std::string base = header_path.substr(0, header_path.size() - kHeader.size());
   auto each_line = [&](const std::string& path, auto&& parse, auto& rows, bool& found) {
-    std::optional<std::vector<std::string>> lines = read_table(path, problems);
+    std::string name;
+    std::optional<std::vector<std::string>> lines = read_table(path, name, problems);
     if (!lines) return;
     found = true;
     for (std::size_t i = 0; i < lines->size(); ++i) {
@@ -160,7 +161,7 @@ StationTables StationTables::load(const std::string& header_path,
       if (auto row = parse(line)) {
         rows.push_back(std::move(*row));
       } else {
-        problems.push_back(path + ": line " + std::to_string(i + 1) + " does not read, ignored");
+        problems.push_back(name + ": line " + std::to_string(i + 1) + " does not read, ignored");
       }
     }
   };

@@ -62,9 +62,11 @@ const common::Format& field_format(char kind, int width) {
     std::vector<common::Format> made;
     for (char k : {'I', 'F'}) {
       for (int w = 0; w <= kWidest; ++w) {
-        made.push_back(common::Format::parse(w == 0 ? "(A1)"
-                                                    : "(" + std::string(1, k) + std::to_string(w) +
-                                                          (k == 'F' ? ".0)" : ")")));
+        std::string text = "(A1)";
+        if (w > 0) {
+          text.assign(1, '(').append(1, k).append(std::to_string(w)).append(k == 'F' ? ".0)" : ")");
+        }
+        made.push_back(common::Format::parse(text));
       }
     }
     return made;
@@ -120,11 +122,17 @@ std::optional<FieldError> parse_record(std::string_view line, Wfdisc& record) {
     const bool integer = std::holds_alternative<std::int32_t*>(field.destination);
     std::string input = integer ? text : as_written(text);
     const common::Destination destination[] = {field.destination};
-    if (common::read(field_format(integer ? 'I' : 'F', static_cast<int>(input.size())), input,
+    // A blank or comma inside a number would end or be skipped by the field's reading: "1 000"
+    // is not 1.0, nor "2,5" 2.0.
+    std::size_t begin = text.find_first_not_of(" \t"), end = text.find_last_not_of(" \t");
+    if (text.find(',') != std::string::npos ||
+        (begin != std::string::npos && text.find_first_of(" \t", begin) < end) ||
+        common::read(field_format(integer ? 'I' : 'F', static_cast<int>(input.size())), input,
                      destination) != common::ReadStatus::kOk) {
       return FieldError{field.name, field.first, field.last, text};
     }
   }
+  record.single_samprate = static_cast<float>(record.samprate);
   return std::nullopt;
 }
 
@@ -144,12 +152,18 @@ std::optional<std::string_view> WfdiscRecords::next(std::int64_t& number) {
 }
 
 bool parse_wfdisc(std::string_view line, Wfdisc& record) {
-  const common::Destination fields[] = {
-      &record.sta,    &record.chan,    &record.time,    &record.wfid,     &record.chanid,
-      &record.jdate,  &record.endtime, &record.nsamp,   &record.samprate, &record.calib,
-      &record.calper, &record.instype, &record.segtype, &record.datatype, &record.clip,
-      &record.dir,    &record.dfile,   &record.foff,    &record.commid,   &record.lddate};
-  return common::read(wfdisc_format(), line, fields) == common::ReadStatus::kOk;
+  const common::Destination fields[] = {&record.sta,     &record.chan,     &record.time,
+                                        &record.wfid,    &record.chanid,   &record.jdate,
+                                        &record.endtime, &record.nsamp,    &record.single_samprate,
+                                        &record.calib,   &record.calper,   &record.instype,
+                                        &record.segtype, &record.datatype, &record.clip,
+                                        &record.dir,     &record.dfile,    &record.foff,
+                                        &record.commid,  &record.lddate};
+  if (common::read(wfdisc_format(), line, fields) != common::ReadStatus::kOk) return false;
+  // The samprate again, to the precision of its text.
+  static const common::Format samprate = common::Format::parse("(88X,F11.7)");
+  const common::Destination rate[] = {&record.samprate};
+  return common::read(samprate, line, rate) == common::ReadStatus::kOk;
 }
 
 HeaderError read_wfdisc(const std::string& path, Wfdisc& record, int& system_error) {

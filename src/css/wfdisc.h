@@ -20,8 +20,9 @@ struct Wfdisc {
   std::int32_t chanid = 0;
   std::int32_t jdate = 0;  // year x 1000 + day of year
   double endtime = 0;
-  std::int32_t nsamp = 0;  // the default run takes the count from the sample file instead
-  float samprate = 0;      // samples per second
+  std::int32_t nsamp = 0;     // the default run takes the count from the sample file instead
+  double samprate = 0;        // samples per second, as read
+  float single_samprate = 0;  // the same read as a 32-bit real (the default run's GSE1.0 block)
   float calib = 0;
   float calper = 0;  // seconds
   std::string instype = std::string(6, ' ');

@@ -26,6 +26,7 @@ namespace {
 struct Outcome {
   std::string out, err;
   int status = 0;
+  RecordTally records;  // in record mode
 };
 
 // The headers of a /M run and what the threads found. Outputs are put in place in the order of
@@ -78,6 +79,7 @@ class Batch {
     common::StringSink out, err;
     common::Console console(out, err);
     Outcome outcome;
+    one.tally = &outcome.records;
     try {
       if (one.record_mode) convert_records(one, console);
       convert_default(one, console);
@@ -138,6 +140,7 @@ void convert_many(const Settings& settings, common::Console& console) {
   std::vector<std::thread> workers;
   for (std::size_t t = 0; t < threads; ++t) workers.emplace_back([&batch] { batch.work(); });
   std::int64_t refused = 0;
+  RecordTally records;
   for (std::size_t i = 0; i < n; ++i) {
     while (!batch.wait_for(i, std::chrono::milliseconds(100))) {
       progress.update(static_cast<std::int64_t>(i));
@@ -149,10 +152,16 @@ void convert_many(const Settings& settings, common::Console& console) {
       console.write_error(text);
     }
     refused += outcome.status == common::kSuccess ? 0 : 1;
+    records.converted += outcome.records.converted;
+    records.refused += outcome.records.refused;
     progress.update(static_cast<std::int64_t>(i + 1));
   }
   for (std::thread& worker : workers) worker.join();
-  progress.summary(static_cast<std::int64_t>(n) - refused, refused);
+  if (settings.record_mode) {
+    progress.summary(records.converted, records.refused, "record");
+  } else {
+    progress.summary(static_cast<std::int64_t>(n) - refused, refused);
+  }
   if (refused > 0) {
     common::stop(" Error: " + std::to_string(refused) + " of " + std::to_string(n) +
                      " headers not converted",

@@ -1,10 +1,13 @@
 #include "driver/options.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 
 #include "common/format.h"
 #include "common/stop.h"
 #include "common/text.h"
+#include "driver/output.h"
 
 namespace wavconv::driver {
 namespace {
@@ -48,67 +51,59 @@ bool looks_like_value(const std::string& arg) {
   return true;
 }
 
-// A /J or /L option without a value.
-bool lacks_value(const std::string& arg) {
-  if (arg.size() < 2 || arg[0] != '/') return false;
-  char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
-  return (letter == 'J' || letter == 'L') && common::trimmed_length(arg) == 2;
+char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+char letter_of(const std::string& arg) { return upper(arg[1]); }
+
+// A /J, /L or /T option without a value, followed by `next` that is its value (a number; for
+// /T a format's name).
+bool lacks_value(const std::string& arg, const std::string& next) {
+  if (arg.size() < 2 || arg[0] != '/' || common::trimmed_length(arg) != 2) return false;
+  char letter = letter_of(arg);
+  if (letter == 'T') return gse::find_output_format(next) != nullptr;
+  return (letter == 'J' || letter == 'L') && looks_like_value(next);
 }
 
-}  // namespace
+// True when the directory `/<component>` exists at the root of the file system.
+bool is_root_directory(const std::string& arg) {
+  std::string component = arg.substr(0, arg.find('/', 1));
+  struct stat info;
+  return ::stat(component.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
-Settings parse_options(const std::vector<std::string>& args) {
-  Settings settings;
-  std::vector<std::string> names, options;
-  std::optional<Action> request;  // -h, --help or --version, the first one given
-  bool options_ended = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!options_ended && settings.no_value.empty() && lacks_value(arg) && i + 1 < args.size() &&
-        looks_like_value(args[i + 1])) {
-      settings.no_value = arg.substr(0, 2);
-    }
-    if (options_ended) {
-      names.push_back(arg);
-    } else if (arg == "--") {
-      options_ended = true;
-    } else if (arg == "-h" || arg == "--help" || arg == "--version") {
-      if (!request) request = arg == "--version" ? Action::kShowVersion : Action::kShowUsage;
-    } else if (!arg.empty() && arg[0] == '/') {
-      if (arg.size() >= 2 && is_option_letter(arg[1])) {
-        options.push_back(arg.substr(1));
-      } else {
-        if (settings.path_argument.empty() && arg.find('/', 1) != std::string::npos) {
-          settings.path_argument = arg;
-        }
-        settings.ignored.push_back(arg);
-      }
-    } else if (arg.size() >= 2 && arg[0] == '-') {
-      if (settings.unknown.empty()) settings.unknown = arg;
-    } else {
-      names.push_back(arg);
-    }
+// A "/" argument that is a path, not an option: see parse_options().
+bool is_path(const std::string& arg) {
+  if (arg.size() < 2) return false;
+  const bool further_slash = arg.find('/', 2) != std::string::npos;
+  if (!is_option_letter(arg[1])) return arg.find('/', 1) != std::string::npos;
+  switch (letter_of(arg)) {
+    case 'I':
+    case 'O':
+      return is_root_directory(arg);
+    case 'T':
+      return further_slash &&
+             !gse::find_output_format(common::cut_at_blank(std::string_view(arg).substr(2)));
+    default:
+      return further_slash;
   }
-  if (request) {
-    settings.action = *request;
-  } else if (!settings.no_value.empty()) {
-    settings.action = Action::kNoValue;
-  } else if (!settings.unknown.empty()) {
-    settings.action = Action::kUnknownOption;
-  } else if (names.empty()) {
-    settings.action = args.empty() ? Action::kShowUsage : Action::kShowUsageFailed;
-  } else if (!options_ended && !names[0].empty() && names[0][0] == '?') {
-    settings.action = Action::kShowUsage;
-  } else if (!settings.path_argument.empty()) {
-    settings.action = Action::kPathArgument;
-  }
-  if (settings.action != Action::kConvert) return settings;
+}
 
-  settings.InHFile = names[0];
-  if (names.size() >= 2) settings.OutFile = names[1];
-  settings.ignored_names.assign(names.begin() + std::min<std::size_t>(names.size(), 2),
-                                names.end());
-  settings.names = names;
+// The option that `letter` needs, and what that option is, when it is missing.
+const char* needed(char letter, const Settings& settings) {
+  switch (letter) {
+    case 'Q':
+    case 'S':
+    case 'F':
+      return settings.record_mode ? nullptr : "/R (record mode)";
+    case 'P':
+      return settings.many ? nullptr : "/M (many headers)";
+    default:
+      return nullptr;
+  }
+}
+
+// Reads the values of the options, in the order given; a later option of a letter wins.
+void read_values(const std::vector<std::string>& options, Settings& settings) {
   for (const std::string& option : options) {
     switch (option[0]) {
       case 'J':
@@ -165,7 +160,97 @@ Settings parse_options(const std::vector<std::string>& args) {
       }
     }
   }
+}
+
+}  // namespace
+
+bool is_standard_output(std::string_view path) {
+  return path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";
+}
+
+std::string output_path(const Settings& settings) {
+  if (*settings.OutFile == "-") return "/dev/stdout";
+  return join_path(settings.dirout, *settings.OutFile);
+}
+
+bool names_headers(std::string_view name) {
+  constexpr std::string_view kHeader = ".wfdisc";
+  if (name.size() < kHeader.size()) return false;
+  std::string_view end = name.substr(name.size() - kHeader.size());
+  for (std::size_t i = 0; i < end.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(end[i])) != kHeader[i]) return false;
+  }
+  return true;
+}
+
+Settings parse_options(const std::vector<std::string>& args) {
+  Settings settings;
+  std::vector<std::string> names, options;
+  std::optional<Action> request;  // -h, --help or --version, the first one given
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!options_ended && settings.no_value.empty() && i + 1 < args.size() &&
+        lacks_value(arg, args[i + 1])) {
+      settings.no_value = arg.substr(0, 2);
+      settings.value_meant = settings.no_value + args[i + 1];
+    }
+    if (options_ended) {
+      names.push_back(arg);
+    } else if (arg == "--") {
+      options_ended = true;
+    } else if (arg == "-h" || arg == "--help" || arg == "--version") {
+      if (!request) request = arg == "--version" ? Action::kShowVersion : Action::kShowUsage;
+    } else if (!arg.empty() && arg[0] == '/') {
+      if (is_path(arg)) {
+        settings.paths.push_back(arg);
+      } else if (arg.size() >= 2 && is_option_letter(arg[1])) {
+        options.push_back(arg.substr(1));
+      } else {
+        settings.ignored.push_back(arg);
+      }
+    } else if (arg.size() >= 2 && arg[0] == '-') {
+      if (settings.unknown.empty()) settings.unknown = arg;
+    } else {
+      names.push_back(arg);
+    }
+  }
+  if (request) {
+    settings.action = *request;
+  } else if (!settings.no_value.empty()) {
+    settings.action = Action::kNoValue;
+  } else if (!settings.unknown.empty()) {
+    settings.action = Action::kUnknownOption;
+  } else if (names.empty()) {
+    settings.action = args.empty() ? Action::kShowUsage : Action::kShowUsageFailed;
+  } else if (!options_ended && !names[0].empty() && names[0][0] == '?') {
+    settings.action = Action::kShowUsage;
+  } else if (!settings.paths.empty()) {
+    settings.action = Action::kPathArgument;
+  }
+  if (settings.action != Action::kConvert) return settings;
+
+  settings.InHFile = names[0];
+  if (names.size() >= 2) settings.OutFile = names[1];
+  settings.ignored_names.assign(names.begin() + std::min<std::size_t>(names.size(), 2),
+                                names.end());
+  settings.names = names;
+  try {
+    read_values(options, settings);
+  } catch (const common::Stop& stop) {
+    settings.bad_value = stop;
+    settings.action = Action::kBadValue;
+    return settings;
+  }
   if (!settings.unknown_format.empty()) settings.action = Action::kUnknownFormat;
+  for (const std::string& option : options) {
+    const char letter = upper(option[0]);
+    const char* partner = needed(letter, settings);
+    if (partner && settings.action == Action::kConvert) {
+      settings.needs.assign(1, '/').append(1, letter).append(" needs ").append(partner);
+      settings.action = Action::kNeedsOption;
+    }
+  }
   if (settings.many) {
     // Every name is a header: none is an output, none is left over.
     settings.OutFile.reset();

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/stop.h"
 #include "gse/window.h"
 #include "gse/writer.h"
 
@@ -21,9 +22,16 @@ enum class Action {
   kShowUsageFailed,  // arguments without a name: the usage screen, status 1
   kShowVersion,      // --version
   kUnknownOption,    // an argument beginning with "-" before "--": `unknown` names it
-  kNoValue,          // /J or /L without a value, then a number: `no_value` names the option
-  kPathArgument,     // a path before "--" taken for an option: `path_argument` names it
+  kNoValue,          // /J, /L or /T without a value, then its value: `no_value` names the option
+  kPathArgument,     // a path before "--" taken for an option: `paths` names it
+  kBadValue,         // an option value that does not read: `bad_value` is the run's end
   kUnknownFormat,    // /T with a value that is no output format: `unknown_format` names it
+  kNeedsOption,      // an option without the one it needs: `needs` says which
+};
+
+// Records converted and refused by the record-mode runs of a /M run.
+struct RecordTally {
+  std::int64_t converted = 0, refused = 0;
 };
 
 // The run settings from the command line.
@@ -44,22 +52,37 @@ struct Settings {
   std::int32_t threads = 0;                  // /Pn with /M: n worker threads; 0 or less: one a core
   std::vector<std::string> names;            // every name given
   bool in_batch = false;                     // one header of a /M run (no progress, no summary)
+  RecordTally* tally = nullptr;              // where that header's records are counted
   const gse::OutputFormat* format = &gse::output_formats()[0];  // /T: the output format
   std::string unknown_format;              // a /T option whose value is no format, as given
-  std::vector<std::string> ignored;        // "/" arguments whose letter is no option's, paths too
+  std::vector<std::string> ignored;        // "/" arguments whose letter is no option's
+  std::vector<std::string> paths;          // "/" arguments that are paths, not options
   std::vector<std::string> ignored_names;  // names after the second
   std::string unknown;                     // the first unknown "-" argument
-  std::string path_argument;  // the first "/" argument that is no option and holds a further "/"
-  std::string no_value;       // the first /J or /L without a value followed by a number
+  std::string no_value;     // the first /J, /L or /T without a value followed by its value
+  std::string value_meant;  // that option as it was meant ("/J60")
+  std::optional<common::Stop> bad_value;  // the end of the run for a value that does not read
+  std::string needs;  // "/Q needs /R (record mode)": the first option without the one it needs
 };
+
+// True when an output path names standard output: "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1".
+bool is_standard_output(std::string_view path);
+
+// The path of OutFile: after the /O prefix, or standard output for "-".
+std::string output_path(const Settings& settings);
+
+// True when a name ends in ".wfdisc" (any case): a header given where an output was expected.
+bool names_headers(std::string_view name);
 
 // Sorts the arguments (without the program name) into names and options and reads the
 // options. Before "--", an argument beginning with "/" is an option, and "-h", "--help",
 // "--version" and other "-" arguments (but a lone "-") are requests; after it every argument is
-// a name. A J, L or R value that is not a number ends the run with the fatal report.
-// A "/" argument that is no option but a path (it holds a further "/"), or a /J or /L without a
-// value directly followed by a name made only of digits, makes the run fail before it starts
-// (`path_argument`, `no_value`): its output would otherwise go elsewhere than the user meant.
+// a name. A J, L, R or P value that is not a number ends the run with the fatal report
+// (`bad_value`, kept until the ignored options are reported).
+// A "/" argument that is a path rather than an option (`paths`: a further "/" after a letter
+// that takes a number or nothing, or after /T with no format; /I or /O whose first component is
+// a directory at the root), or a /J, /L or /T without a value directly followed by its value,
+// makes the run fail before it starts: its output would otherwise go elsewhere than meant.
 Settings parse_options(const std::vector<std::string>& args);
 
 }  // namespace wavconv::driver

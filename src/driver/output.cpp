@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "common/platform.h"
 #include "common/stop.h"
 #include "common/text.h"
 
@@ -13,7 +14,7 @@ std::string join_path(const std::string& dir, const std::string& name) {
 }
 
 std::string file_name(const std::string& path) {
-  std::size_t slash = path.find_last_of("/\\");
+  std::size_t slash = path.find_last_of(common::platform::kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -22,6 +22,7 @@ Progress::Progress(common::Console& console, const char* unit, std::int64_t tota
       total_(total),
       shown_(total > 1 && ::isatty(2) == 1),
       bytes_at_start_(common::bytes_written()),
+      kept_at_start_(common::bytes_kept()),
       start_(std::chrono::steady_clock::now()),
       last_draw_(start_ - std::chrono::seconds(1)) {
   common::note_progress(total > 1 ? unit : nullptr, 0);
@@ -49,20 +50,22 @@ void Progress::update(std::int64_t done) {
 
 void Progress::clear() {
   if (!shown_ || drawn_ == 0) return;
-  console_.write_error("\r" + std::string(drawn_, ' ') + "\r");
+  std::string blank(drawn_ + 2, ' ');
+  blank.front() = blank.back() = '\r';
+  console_.write_error(blank);
   drawn_ = 0;
   last_draw_ = std::chrono::steady_clock::now() - std::chrono::seconds(1);
 }
 
-void Progress::summary(std::int64_t converted, std::int64_t refused) {
+void Progress::summary(std::int64_t converted, std::int64_t refused, const char* unit) {
   clear();
   if (total_ <= 1) return;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   char text[160];
   std::snprintf(text, sizeof text, "%lld of %lld %ss converted, %lld refused; %s MB in %.1f s",
-                static_cast<long long>(converted), static_cast<long long>(total_), unit_,
-                static_cast<long long>(refused),
-                megabytes(common::bytes_written() - bytes_at_start_).c_str(), seconds);
+                static_cast<long long>(converted), static_cast<long long>(converted + refused),
+                unit ? unit : unit_, static_cast<long long>(refused),
+                megabytes(common::bytes_kept() - kept_at_start_).c_str(), seconds);
   console_.write_error(common::error_line(text));
   common::note_progress(nullptr, -1);
 }

@@ -25,8 +25,8 @@ class Progress {
   // Clears the progress line, for other lines to be written.
   void clear();
   // Clears the progress line and writes "wavconv: k of n <unit>s converted, r refused; X MB in
-  // T s".
-  void summary(std::int64_t converted, std::int64_t refused);
+  // T s" (n = k + r, the megabytes of the outputs kept); `unit` when it is not the progress's.
+  void summary(std::int64_t converted, std::int64_t refused, const char* unit = nullptr);
 
  private:
   common::Console& console_;
@@ -34,7 +34,7 @@ class Progress {
   std::int64_t total_;
   bool shown_;             // a terminal, and more than one item
   std::size_t drawn_ = 0;  // characters of the line on the terminal
-  std::uint64_t bytes_at_start_;
+  std::uint64_t bytes_at_start_, kept_at_start_;
   std::chrono::steady_clock::time_point start_, last_draw_;
 };
 

@@ -267,6 +267,7 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   trace.placement = record.station.placement;
   if (record.scaling) trace.calib = static_cast<float>(record.scaling->scaled_calib);
   trace.start = *gse::block_start(f.time, f.samprate, window, true);
+  trace.first_sample = window.first;
   trace.whole_second_start = trace.start;
   trace.day_text = gse::day_of_year_text(trace.start.day_of_year);
   // Only the window's samples were read.
@@ -387,9 +388,13 @@ void RecordRun::run() {
   collect_inputs();
   if (settings_.OutFile) {
     one_output_ = true;
-    output_path_ = join_path(settings_.dirout, *settings_.OutFile);
+    output_path_ = output_path(settings_);
     std::optional<std::uint64_t> key = identity_key(output_path_);
-    if (key && inputs_.contains(*key)) common::stop(kOpenOutputFailed, common::kFailure);
+    if (key && inputs_.contains(*key)) {
+      console_.write_error(common::error_line(common::printable(output_path_) +
+                                              ": is the header or a sample file, not replaced"));
+      common::stop(kOpenOutputFailed, common::kFailure);
+    }
   }
   if (settings_.query) {
     console_.write_line(" Record n (STA CHAN): start nsamp samprate datatype foff path verdict");
@@ -423,6 +428,10 @@ void RecordRun::run() {
     stop_write_failed(output_path_, *output_, console_);
   }
   if (progress) progress->summary(chosen - refused, refused);
+  if (settings_.tally) {
+    settings_.tally->converted += chosen - refused;
+    settings_.tally->refused += refused;
+  }
   if (refused > 0) {
     common::stop(" Error: " + std::to_string(refused) + " of " + std::to_string(chosen) +
                      (settings_.query ? " records cannot be converted" : " records not converted"),

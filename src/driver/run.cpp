@@ -110,6 +110,11 @@ void convert_default(const Settings& settings, common::Console& console) {
   // header says.
   css::SampleSource source;
   source.path = css::sample_path(header_path, record);
+  if (common::cut_at_blank(record.dfile).empty()) {
+    // Without a dfile the path is the header's folder: say what is missing, not what the folder is.
+    common::fatal(common::Statement::kOpen, source.path, common::FatalError::kOpenFailed,
+                  "the header names no sample file: dfile (columns 214-245) is blank");
+  }
   source.datatype = "i4";
   auto opened = css::SampleReader::open(source);
   if (auto* failure = std::get_if<css::Refusal>(&opened)) stop_sample_failure(*failure);
@@ -120,20 +125,24 @@ void convert_default(const Settings& settings, common::Console& console) {
                                            " samples, file holds " + std::to_string(nsamp)));
   }
   if (nsamp > css::kMaxSamples) common::stop(kTooLarge, common::kFailure);
-  if (record.samprate == 0) {
+  if (record.single_samprate == 0) {
     common::fatal_math(common::FatalError::kDivideByZero,
                        "floating-point division by zero: samprate is 0 in the header");
   }
   const char* overflow = "";
+  // The window and the GSE1.0 header's whole-second start come from the samprate read as a
+  // 32-bit real, as the default run's files always had them; other times from the samprate as
+  // read.
+  const double single_rate = record.single_samprate;
   std::optional<gse::Window> window =
-      gse::choose_window(settings.jump, settings.length, record.samprate, nsamp, &overflow);
+      gse::choose_window(settings.jump, settings.length, single_rate, nsamp, &overflow);
   if (!window) stop_overflow(overflow);
   css::Rounding unused;
   auto read = reader.read(window->first, window->count(), false, unused);
   if (auto* failure = std::get_if<css::Refusal>(&read)) stop_sample_failure(*failure);
   const css::Samples& samples = std::get<css::Samples>(read);
 
-  std::optional<common::Calendar> start = gse::block_start(record.time, record.samprate, *window);
+  std::optional<common::Calendar> start = gse::block_start(record.time, single_rate, *window);
   if (!start) stop_overflow("the start time");
   common::Trace trace = css::trace_of(record);
   trace.whole_second_start = *start;
@@ -141,6 +150,7 @@ void convert_default(const Settings& settings, common::Console& console) {
   trace.start = gse::block_start(record.time, record.samprate, *window, true).value_or(*start);
   trace.day_text =
       gse::block_day_text(record.jdate, start->year, window->first == 1, start->day_of_year);
+  trace.first_sample = window->first;
   trace.samples = samples.span();
   std::unique_ptr<gse::Writer> writer = settings.format->make();
   if (std::optional<std::string> why = writer->refusal(trace)) {
@@ -149,9 +159,15 @@ void convert_default(const Settings& settings, common::Console& console) {
 
   std::string name =
       settings.OutFile ? *settings.OutFile : gse::default_output_name(record.dfile, trace.day_text);
-  std::string output_path = join_path(settings.dirout, name);
-  if (same_file(output_path, header_path) || same_file(output_path, source.path)) {
-    common::stop(kOpenOutputFailed, common::kFailure);
+  std::string output_path =
+      settings.OutFile ? driver::output_path(settings) : join_path(settings.dirout, name);
+  for (const auto& [input, what] :
+       {std::pair{&header_path, "the header file"}, std::pair{&source.path, "the sample file"}}) {
+    if (same_file(output_path, *input)) {
+      console.write_error(
+          common::error_line(common::printable(output_path) + ": is " + what + ", not replaced"));
+      common::stop(kOpenOutputFailed, common::kFailure);
+    }
   }
   std::unique_ptr<common::OutputFile> output = open_output(output_path, console);
   gse::BlockResult result{false, 0};
@@ -168,10 +184,12 @@ int run(const std::vector<std::string>& args, common::Console& console) {
   try {
     Settings settings = parse_options(args);
     for (const std::string& option : settings.ignored) {
-      bool path = option.find('/', 1) != std::string::npos;
       console.write_error(
-          common::error_line("ignored option " + common::printable(option) +
-                             (path ? ": absolute paths go after --" : ": no such option")));
+          common::error_line("ignored option " + common::printable(option) + ": no such option"));
+    }
+    for (const std::string& path : settings.paths) {
+      console.write_error(common::error_line(
+          common::printable(path) + ": a path, not an option; absolute paths go after --"));
     }
     switch (settings.action) {
       case Action::kShowUsage:
@@ -191,11 +209,15 @@ int run(const std::vector<std::string>& args, common::Console& console) {
       case Action::kNoValue:
         common::stop_with_error(
             common::error_line(common::printable(settings.no_value) + " has no value: write " +
-                               common::printable(settings.no_value) + "60"),
+                               common::printable(settings.value_meant)),
             common::kFailure);
       case Action::kPathArgument:
         // Its line is above: the output would go elsewhere than the user meant.
         common::stop_with_error("", common::kFailure);
+      case Action::kBadValue:
+        throw *settings.bad_value;
+      case Action::kNeedsOption:
+        common::stop_with_error(common::error_line(settings.needs), common::kFailure);
       case Action::kUnknownFormat: {
         std::string names;
         for (const gse::OutputFormat& format : gse::output_formats()) {
@@ -212,6 +234,13 @@ int run(const std::vector<std::string>& args, common::Console& console) {
     for (const std::string& name : settings.ignored_names) {
       console.write_error(common::error_line("ignored name " + common::printable(name) +
                                              ": only InHFile and OutFile are read"));
+    }
+    if (!settings.ignored_names.empty() && names_headers(*settings.OutFile)) {
+      console.write_error(common::error_line("use /M to convert every header"));
+    }
+    if (settings.OutFile && is_standard_output(output_path(settings))) {
+      // The stream holds only the output file's bytes.
+      console.records_to_error();
     }
     if (settings.many) convert_many(settings, console);
     if (settings.record_mode) convert_records(settings, console);

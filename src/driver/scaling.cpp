@@ -40,7 +40,7 @@ std::variant<Scaling, std::string> choose_scaling(std::span<const double> sample
   double power = std::pow(10.0, std::abs(*fitting));
   double scaled = *fitting >= 0 ? taken / power : taken * power;
   std::snprintf(text, sizeof text, "calib %g scaled by 1e%d is %g, too %s for its field", taken,
-                *fitting, scaled, *fitting >= 0 ? "small" : "large");
+                *fitting, scaled, std::fabs(scaled) >= 1 ? "large" : "small");
   return std::string(text);
 }
 

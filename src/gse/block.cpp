@@ -34,9 +34,9 @@ std::string text_field(std::string_view text, int width) {
 
 }  // namespace
 
-std::optional<common::Calendar> block_start(double time, float samprate, const Window& window,
+std::optional<common::Calendar> block_start(double time, double samprate, const Window& window,
                                             bool milliseconds) {
-  double offset = static_cast<double>(window.first - 1) / static_cast<double>(samprate);
+  double offset = static_cast<double>(window.first - 1) / samprate;
   std::optional<std::int64_t> start =
       common::to_nearest_integer(milliseconds ? (time + offset) * 1000.0 : time + offset);
   if (!start) return std::nullopt;
@@ -66,7 +66,10 @@ std::string wid1_line(const common::Trace& trace, std::int64_t count) {
   place(line, 44, channel);
   place(line, 53, channel.substr(0, 1));
   place(line, 54, channel.substr(2, 1));
-  place(line, 56, common::edit_real(trace.samprate, 11, 7));
+  // The default run shows the samprate as a 32-bit real, as its files always had it.
+  place(line, 56,
+        trace.to_the_millisecond ? common::edit_real(trace.samprate, 11, 7, 16)
+                                 : common::edit_real(static_cast<float>(trace.samprate), 11, 7));
   place(line, 68, text_field(trace.instype, 6));
   place(line, 75, "INT8");
   place(line, 80, "0");

@@ -17,7 +17,7 @@ namespace wavconv::gse {
 // The date and time of the window's first sample, `time` + (first - 1) / `samprate`, to the
 // nearest second, or with `milliseconds` to the nearest millisecond (halves away from zero).
 // Nothing for a time beyond the 64-bit range.
-std::optional<common::Calendar> block_start(double time, float samprate, const Window& window,
+std::optional<common::Calendar> block_start(double time, double samprate, const Window& window,
                                             bool milliseconds = false);
 
 // The samples of the window, from all the segment's samples (counted from 0).

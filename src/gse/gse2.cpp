@@ -49,8 +49,11 @@ std::optional<std::string> wid2_refusal(const common::Trace& t) {
   if (t.start.year < 0 || t.start.year > 9999) {
     return "the start year " + std::to_string(t.start.year) + " does not fit WID2";
   }
-  if (format("%11.6f", static_cast<double>(t.samprate)).size() > 11) {
-    return format("samprate %g does not fit WID2", static_cast<double>(t.samprate));
+  std::string rate = format("%11.6f", t.samprate);
+  if (rate.size() > 11) return format("samprate %g does not fit WID2", t.samprate);
+  if (!(std::strtod(rate.c_str(), nullptr) > 0)) {
+    std::string shown = rate.substr(rate.find_first_not_of(' '));
+    return format("samprate %g shows as %s in WID2, not above 0", t.samprate, shown.c_str());
   }
   if (format("%7.3f", static_cast<double>(t.calper)).size() > 7) {
     return format("calper %g does not fit WID2", static_cast<double>(t.calper));
@@ -81,7 +84,7 @@ std::string wid2_line(const common::Trace& t, const char* data_format) {
   place(line, 36, word(t.chan));
   place(line, 45, data_format);
   place(line, 49, format("%8lld", static_cast<long long>(t.samples.size())));
-  place(line, 58, format("%11.6f", static_cast<double>(t.samprate)));
+  place(line, 58, format("%11.6f", t.samprate));
   place(line, 70, format("%10.2e", static_cast<double>(t.calib)));
   place(line, 81, format("%7.3f", static_cast<double>(t.calper)));
   place(line, 89, instrument(t.instype));
@@ -93,15 +96,21 @@ std::string wid2_line(const common::Trace& t, const char* data_format) {
 }
 
 // Network (unknown), coordinates (WGS-84 when both are known), elevation and emplacement depth
-// in km; what is unknown is blank.
+// in km; what is unknown is blank, but for one of elevation and depth when the other is known.
 std::string sta2_line(const common::Placement& p) {
   std::string line(60, ' ');
   place(line, 1, "STA2");
   place(line, 16, known(p.latitude, "%9.5f", 9));
   place(line, 26, known(p.longitude, "%10.5f", 10));
   if (p.latitude && p.longitude) place(line, 37, "WGS-84");
-  place(line, 50, known(p.elevation, "%5.3f", 5));
-  place(line, 56, known(p.depth, "%5.3f", 5));
+  // Elevation and depth both or neither (a reader takes the numbers after column 48 as a
+  // pair): the unknown one of the two is written as 0.
+  std::string elevation = known(p.elevation, "%5.3f", 5), depth = known(p.depth, "%5.3f", 5);
+  if (elevation.empty() != depth.empty()) {
+    (elevation.empty() ? elevation : depth) = "0.000";
+  }
+  place(line, 50, elevation);
+  place(line, 56, depth);
   return line;
 }
 
@@ -179,8 +188,10 @@ class Gse2Writer : public Writer {
     if (auto why = wid2_refusal(trace)) return why;
     if (!cm6_) return std::nullopt;
     if (auto large = cm6_too_large(trace.samples)) {
-      return "sample " + std::to_string(large->first + 1) + ": second difference " +
-             std::to_string(large->second) + " is too large for CM6";
+      // Counted from the record's first sample, as every refusal counts them.
+      return "sample " +
+             std::to_string(static_cast<std::int64_t>(large->first) + trace.first_sample) +
+             ": second difference " + std::to_string(large->second) + " is too large for CM6";
     }
     return std::nullopt;
   }
@@ -214,15 +225,39 @@ class Gse2Writer : public Writer {
   bool cm6_;
 };
 
+}  // namespace
+
+std::string message_id(std::string_view name) {
+  constexpr std::size_t kLongest = 20, kKept = 9, kHashDigits = 10;
+  std::size_t dot = name.rfind('.');
+  std::string_view base =
+      name.substr(0, dot == std::string_view::npos || dot == 0 ? name.size() : dot);
+  std::string id;
+  bool changed = false;
+  for (char c : base) {
+    bool shown = c > ' ' && c < 0x7f;
+    id.push_back(shown ? c : '_');
+    changed = changed || !shown;
+  }
+  if (id.size() <= kLongest && !changed && !id.empty()) return id;
+  std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a of the whole base
+  for (unsigned char c : base) hash = (hash ^ c) * 0x100000001b3ULL;
+  id.resize(std::min(id.size(), kKept));
+  id.push_back('_');
+  for (std::size_t i = 0; i < kHashDigits; ++i, hash /= 36) {
+    id.push_back("0123456789abcdefghijklmnopqrstuvwxyz"[hash % 36]);
+  }
+  return id;
+}
+
+namespace {
+
 // One IMS2.0 data message of CM6 blocks, identified by the output's name.
 class ImsWriter : public Gse2Writer {
  public:
   ImsWriter() : Gse2Writer(true) {}
   bool start_file(common::LineSink& sink, std::string_view name) override {
-    std::size_t dot = name.rfind('.');
-    std::string id(name.substr(0, dot == std::string_view::npos || dot == 0 ? name.size() : dot));
-    if (id.size() > 20) id.resize(20);
-    return sink.put_lines("BEGIN IMS2.0\nMSG_TYPE DATA\nMSG_ID " + id +
+    return sink.put_lines("BEGIN IMS2.0\nMSG_TYPE DATA\nMSG_ID " + message_id(name) +
                           "\nDATA_TYPE WAVEFORM IMS2.0:CM6\n");
   }
   bool end_file(common::LineSink& sink) override { return sink.put_lines("STOP\n"); }

@@ -4,7 +4,7 @@
 
 namespace wavconv::gse {
 
-std::optional<Window> choose_window(std::int32_t jump, std::int32_t length, float samprate,
+std::optional<Window> choose_window(std::int32_t jump, std::int32_t length, double samprate,
                                     std::int64_t nsamp, const char** overflow) {
   double rate = samprate;
   std::optional<std::int64_t> jumped = common::to_nearest_integer(jump * rate);

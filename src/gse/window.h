@@ -21,7 +21,7 @@ struct Window {
 // at `samprate`, over `nsamp` samples. A jump onto or past the last sample restarts at
 // sample 1; the first sample is never below 1. Nothing when a product is beyond the 64-bit
 // range; `overflow` then names it ("jump x samprate").
-std::optional<Window> choose_window(std::int32_t jump, std::int32_t length, float samprate,
+std::optional<Window> choose_window(std::int32_t jump, std::int32_t length, double samprate,
                                     std::int64_t nsamp, const char** overflow = nullptr);
 
 }  // namespace wavconv::gse

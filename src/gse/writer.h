@@ -42,6 +42,11 @@ class Writer {
   virtual bool end_file(common::LineSink& sink) = 0;
 };
 
+// The MSG_ID of a message in the file called `name`: the name up to its last ".", when that is
+// at most 20 printable ASCII characters without a blank; otherwise its first 9 characters (each
+// other one as "_"), "_" and 10 characters of a hash of it, so that every file gets its own.
+std::string message_id(std::string_view name);
+
 // An output format as /T names it.
 struct OutputFormat {
   const char* name;

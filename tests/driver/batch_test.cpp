@@ -57,7 +57,7 @@ TEST(Batch, ShellSeesTheSignalAndIgnoredSignalsStayIgnored) {
   TempDir dir;
   write_large_segment(dir);
   const std::string wait_for_temporary =
-      "while ! ls -a | grep -q '^\\.out\\.gse\\..*\\.tmp$'; do :; done; ";
+      "while kill -0 $p 2>/dev/null && ! ls -a | grep -q '^\\.out\\.gse\\..*\\.tmp$'; do :; done; ";
   RunResult killed =
       run_shell(dir.path(), "\"$W\" hdr.wfdisc out.gse & p=$!; " + wait_for_temporary +
                                 "kill -TERM $p; wait $p; echo $?");
@@ -95,22 +95,39 @@ TEST(Batch, ClosedStandardDescriptorsKeepConsoleTextOutOfTheOutput) {
   }
 }
 
-// /dev/stdout is written through the descriptor as it is: appended to, or into a pipe.
+// /dev/stdout is written through the descriptor as it is: appended to, or into a pipe. The
+// stream holds only the file; the console lines go to standard error ("-" names it too).
 TEST(Batch, StandardOutputAsTheOutputAppendsOrPipes) {
   TempDir dir;
   dir.write("hdr.wfdisc", Header().line());
   dir.write("abc.w", sample_bytes({1, 2, 3}));
   ASSERT_EQ(run_shell(dir.path(), "\"$W\" hdr.wfdisc one.gse").status, 0);
-  std::string block = dir.read("one.gse") + " \r\n";
+  std::string block = dir.read("one.gse");
   dir.write("log.gse", "WID1 earlier\r\n");
   RunResult appended = run_shell(dir.path(),
                                  "\"$W\" -- hdr.wfdisc /dev/stdout >> log.gse && "
                                  "\"$W\" -- hdr.wfdisc /dev/stdout >> log.gse");
   EXPECT_EQ(appended.status, 0);
   EXPECT_EQ(dir.read("log.gse"), "WID1 earlier\r\n" + block + block);
-  RunResult piped = run_shell(dir.path(), "\"$W\" -- hdr.wfdisc /dev/stdout | cat");
-  EXPECT_EQ(piped.status, 0);
-  EXPECT_EQ(piped.out, block);
+  EXPECT_EQ(appended.err, " \r\n \r\n");
+  ASSERT_EQ(run_shell(dir.path(), "\"$W\" /R /Tcm6 hdr.wfdisc cm6.gse").status, 0);
+  struct Case {
+    const char* script;
+    std::string file;
+  } cases[] = {
+      {"\"$W\" -- hdr.wfdisc /dev/stdout | cat", block},
+      {"\"$W\" hdr.wfdisc - /Ogse/ | cat", block},
+      {"\"$W\" /Tcm6 /R -- hdr.wfdisc /dev/fd/1 | cat", dir.read("cm6.gse")},
+      {"\"$W\" /Tcm6 /R hdr.wfdisc - | cat", dir.read("cm6.gse")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    RunResult piped = run_shell(dir.path(), c.script);
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out, c.file);
+    EXPECT_EQ(piped.err, " \r\n");
+  }
+  EXPECT_FALSE(fs::exists(dir.file("-")));
 }
 
 // The link rule run as two users without special rights: a link that one of them planted in
@@ -262,8 +279,9 @@ TEST(ManyHeaders, InterruptedRunSaysWhereItStopped) {
   for (int i = 0; i < 6; ++i) {
     Header header;
     header.dfile = "big.w";
-    dir.write("h" + std::to_string(i) + ".wfdisc", header.line());
-    args.push_back("h" + std::to_string(i) + ".wfdisc");
+    std::string name = std::string("h").append(std::to_string(i)).append(".wfdisc");
+    dir.write(name, header.line());
+    args.push_back(name);
   }
   dir.write("big.w", "");
   fs::resize_file(dir.file("big.w"), 40'000'000);

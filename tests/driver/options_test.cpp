@@ -40,9 +40,9 @@ TEST(Options, NamesAfterDashesAndIgnoredOptions) {
   EXPECT_EQ(s.InHFile, "-");
   EXPECT_EQ(s.OutFile, "/abs/h");
   EXPECT_EQ(s.ignored, (std::vector<std::string>{"/data", "/"}));
-  EXPECT_EQ(parse_options({"/a/b", "x"}).ignored, (std::vector<std::string>{"/a/b"}));
+  EXPECT_EQ(parse_options({"/a/b", "x"}).paths, (std::vector<std::string>{"/a/b"}));
   EXPECT_EQ(s.ignored_names, (std::vector<std::string>{"-o", "x"}));
-  EXPECT_EQ(parse_options({"x", "/a/b", "/c/d"}).path_argument, "/a/b");
+  EXPECT_EQ(parse_options({"x", "/a/b", "/c/d"}).paths, (std::vector<std::string>{"/a/b", "/c/d"}));
   EXPECT_EQ(parse_options({"x", "/l", "+7"}).no_value, "/l");
   EXPECT_EQ(parse_options({"x", "-q", "-r"}).unknown, "-q");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 #include "cm6_decoder.h"
 #include "gse/cm6.h"
@@ -170,9 +171,45 @@ TEST(Gse2, IntegerLinesOfAtMostEightyCharacters) {
     joined += (joined.empty() ? "" : " ") + lines[i];
   }
   std::string expected;
-  for (std::int32_t v : samples) expected += (expected.empty() ? "" : " ") + std::to_string(v);
+  for (std::int32_t v : samples)
+    expected.append(expected.empty() ? "" : " ").append(std::to_string(v));
   EXPECT_EQ(joined, expected);
   EXPECT_EQ(lines[3].size(), 74u);  // six "89 -1234567" pairs and 89; the next would pass 80
+}
+
+// MSG_ID is one word of at most 20 printable ASCII characters, the output's name when it is
+// one, and another for every other name: per-record names of one hour, names that differ only
+// in characters shown as "_".
+TEST(Ims, MessageIdsPrintableShortAndDistinct) {
+  struct Case {
+    std::string name, id;  // id empty: shortened, checked below
+  } cases[] = {
+      {"arc.msg", "arc"},
+      {"x.y.msg", "x.y"},
+      {"twenty_characters_ok.msg", "twenty_characters_ok"},
+      {"WVC01_HHE_2001043_030709.gse", ""},
+      {"WVC01_HHE_2001043_030710.gse", ""},
+      {"a\nSTOP.msg", ""},
+      {"a\rSTOP.msg", ""},
+      {"tab\there.msg", ""},
+      {"caf\xc3\xa9.msg", ""},
+      {"two words.msg", ""},
+      {".msg", ""},
+      {"", ""},
+  };
+  std::set<std::string> seen;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string id = message_id(c.name);
+    if (!c.id.empty()) EXPECT_EQ(id, c.id);
+    EXPECT_FALSE(id.empty());
+    EXPECT_LE(id.size(), 20u);
+    for (char ch : id) EXPECT_TRUE(ch > ' ' && ch < 0x7f) << static_cast<int>(ch);
+    EXPECT_TRUE(seen.insert(id).second) << id;
+  }
+  EXPECT_EQ(message_id("WVC01_HHE_2001043_030709.gse").substr(0, 10), "WVC01_HHE_");
+  // A backslash is no folder separator in a name.
+  EXPECT_EQ(message_id("a\\b.msg"), "a\\b");
 }
 
 TEST(Ims, OneMessageNamedAfterTheOutput) {
@@ -181,7 +218,7 @@ TEST(Ims, OneMessageNamedAfterTheOutput) {
       lines_of("ims", example_trace(samples), "a_very_long_output_name_indeed.msg");
   EXPECT_EQ(lines[0], "BEGIN IMS2.0");
   EXPECT_EQ(lines[1], "MSG_TYPE DATA");
-  EXPECT_EQ(lines[2], "MSG_ID a_very_long_output_n");
+  EXPECT_EQ(lines[2], "MSG_ID " + message_id("a_very_long_output_name_indeed.msg"));
   EXPECT_EQ(lines[3], "DATA_TYPE WAVEFORM IMS2.0:CM6");
   EXPECT_EQ(lines[4].substr(0, 4), "WID2");
   EXPECT_EQ(lines[4].substr(44, 3), "CM6");

@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace wavconv::testing {
 
@@ -140,8 +143,22 @@ pid_t start_binary(const std::filesystem::path& dir, const std::vector<std::stri
 }
 
 int wait_binary(pid_t pid) {
+  // A run that hangs is killed after the deadline, and the test fails on its status.
+  constexpr auto kDeadline = std::chrono::seconds(120);
+  const auto start = std::chrono::steady_clock::now();
   int wait_status = 0;
-  if (pid < 0 || ::waitpid(pid, &wait_status, 0) != pid) return -1;
+  if (pid < 0) return -1;
+  for (;;) {
+    pid_t done = ::waitpid(pid, &wait_status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0) return -1;
+    if (std::chrono::steady_clock::now() - start > kDeadline) {
+      ADD_FAILURE() << "a run did not end within " << kDeadline.count() << " s: killed";
+      ::kill(-pid, SIGKILL);  // its process group, when it leads one
+      ::kill(pid, SIGKILL);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
 }
 
@@ -162,6 +179,7 @@ RunResult run_shell(const std::filesystem::path& dir, const std::string& script)
   std::string out = capture.file("stdout"), err = capture.file("stderr");
   pid_t pid = ::fork();
   if (pid == 0) {
+    ::setpgid(0, 0);  // the script and what it starts can be ended together
     int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT, 0644);
     int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT, 0644);
     if (::chdir(dir.c_str()) != 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) ::_exit(127);

@@ -95,7 +95,8 @@ struct RunOptions {
 pid_t start_binary(const std::filesystem::path& dir, const std::vector<std::string>& args,
                    int out_fd = -1, int err_fd = -1, RunOptions options = {});
 
-// The exit status of a started program (128 + the signal when one ended it).
+// The exit status of a started program (128 + the signal when one ended it). A program still
+// running after two minutes is killed (with its process group) and the test fails.
 int wait_binary(pid_t pid);
 
 // Runs the built program in `dir` with `args`.
