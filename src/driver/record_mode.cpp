@@ -386,6 +386,17 @@ void RecordRun::run() {
     console_.write_error(common::error_line(common::printable(problem)));
   }
   collect_inputs();
+  // However the run ends, a /M run counts the records converted and the rest as refused.
+  struct Count {
+    RecordTally* tally;
+    const std::int64_t& selected;
+    std::int64_t converted = 0;
+    ~Count() {
+      if (!tally) return;
+      tally->converted += converted;
+      tally->refused += selected - converted;
+    }
+  } count{settings_.tally, selected_count_};
   if (settings_.OutFile) {
     one_output_ = true;
     output_path_ = output_path(settings_);
@@ -416,6 +427,7 @@ void RecordRun::run() {
       report(record, *refusal);
     }
     refused += refusal ? 1 : 0;
+    count.converted += refusal ? 0 : 1;
     if (progress) progress->update(chosen);
     if (settings_.record > 0) break;
   }
@@ -428,10 +440,6 @@ void RecordRun::run() {
     stop_write_failed(output_path_, *output_, console_);
   }
   if (progress) progress->summary(chosen - refused, refused);
-  if (settings_.tally) {
-    settings_.tally->converted += chosen - refused;
-    settings_.tally->refused += refused;
-  }
   if (refused > 0) {
     common::stop(" Error: " + std::to_string(refused) + " of " + std::to_string(chosen) +
                      (settings_.query ? " records cannot be converted" : " records not converted"),

@@ -102,6 +102,15 @@ TEST(StationTables, UnreadableTablesAreReportedAndNoneIsNothing) {
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_EQ(problems[0], dir.file("a.site") + ": not a regular file, table ignored");
   EXPECT_EQ(problems[1], dir.file("a.sitechan.gz") + ": holds damaged gzip data, table ignored");
+  // A line that does not read is reported in the file actually read.
+  gzFile gz = gzopen(dir.file("b.site.gz").c_str(), "wb");
+  std::string lines = site("ABC", 2001001, -1, 1, 2, 3) + "\nnot a site line\n";
+  gzwrite(gz, lines.data(), static_cast<unsigned>(lines.size()));
+  gzclose(gz);
+  problems.clear();
+  EXPECT_TRUE(StationTables::load(dir.file("b.wfdisc"), problems).any());
+  EXPECT_EQ(problems,
+            std::vector<std::string>{dir.file("b.site.gz") + ": line 2 does not read, ignored"});
 }
 
 }  // namespace

@@ -334,3 +334,38 @@ TEST(ManyHeaders, ProgressOnlyOnATerminalAndTheSummary) {
 
 }  // namespace
 }  // namespace wavconv::testing
+
+namespace wavconv::testing {
+namespace {
+
+// The summary counts records under /R and the megabytes of the outputs kept (not those of a
+// header refused after writing); in a log of both streams every line stands on its own.
+TEST(ManyHeaders, SummaryOfRecordsAndOfWhatWasKept) {
+  TempDir dir;
+  Header other;
+  other.sta = "XYZ";
+  dir.write("a.wfdisc", Header().line() + "\n" + Header().line() + "\n");
+  dir.write("b.wfdisc", Header().line());
+  dir.write("c.wfdisc", other.line() + "\n" + other.line() + "\n" + other.line() + "\n");
+  dir.write("abc.w", sample_bytes(std::vector<int>(100'000, 1)));
+  // a and c: each later record has the first one's name; b: its one record's name is a's, taken
+  // by an earlier header after b wrote it (which stops b).
+  RunResult records =
+      run_binary(dir.path(), {"/M", "/R", "--", "a.wfdisc", "b.wfdisc", "c.wfdisc"});
+  EXPECT_EQ(records.status, 1);
+  EXPECT_NE(records.err.find("wavconv: 2 of 6 records converted, 4 refused; 1.6 MB in "),
+            std::string::npos)
+      << records.err;
+  // Both headers write abc_043.gse (820 kB); the second is refused after writing it.
+  RunResult kept = run_binary(dir.path(), {"/M", "--", "a.wfdisc", "b.wfdisc"});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_NE(kept.err.find("wavconv: 1 of 2 headers converted, 1 refused; 0.8 MB in "),
+            std::string::npos)
+      << kept.err;
+  RunResult log = run_shell(dir.path(), "\"$W\" /R /Tcm6 a.wfdisc > log 2>&1; cat log");
+  EXPECT_NE(log.out.find("this run\r\nwavconv: 1 of 2 records converted"), std::string::npos)
+      << log.out;
+}
+
+}  // namespace
+}  // namespace wavconv::testing

@@ -185,6 +185,15 @@ const std::vector<Row> kRows = {
     {"an ignored option reported before a value that does not read", {},
      {"hdr.wfdisc", "/X5", "/Jabc"}, "", "wavconv: ignored option /X5: no such option\n"
      "\r\nrun-time error F6502: READ(internal)\r\n- ", 1, "", false},
+    {"default run: a samprate WID2 shows as 0", {{'p', "89", "  0.0000001"}},
+     {"hdr.wfdisc", "/Tcm6"}, " Error: samprate 1e-07 shows as 0.000000 in WID2, not above 0\r\n",
+     "", 1, "", false},
+    {"default run: a negative samprate in WID2", {{'p', "89", "-20.0000000"}},
+     {"hdr.wfdisc", "/Tint"}, " Error: samprate -20 shows as -20.000000 in WID2, not above 0\r\n",
+     "", 1, "", false},
+    {"record mode: a samprate WID2 shows as 0", {{'p', "89", "  0.0000001"}},
+     {"/R", "/Tims", "hdr.wfdisc"}, " Record 1 (ABC BHZ): samprate 1e-07 shows as 0.000000 in "
+     "WID2, not above 0\r\n Error: 1 of 1 records not converted\r\n\r\n", "", 1, "", false},
     {"a header line of one word", {{'w', "hdr.wfdisc", "ABC"}}, kArgs, "",
      "\r\nrun-time error F6416: OPEN()\r\n- the header names no sample file: dfile (columns "
      "214-245) is blank\r\n", 1, "", false},
@@ -333,6 +342,38 @@ std::string test_name(const ::testing::TestParamInfo<Row>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, HostileInput, ::testing::ValuesIn(kRows), test_name);
+
+// The first sample's time comes from the samprate as read (39.9999, not the 39.9999008 of a
+// 32-bit real): 3,455,991 samples after the start it is 08.991, not 08.989, in record mode's
+// WID1 and in every WID2; the default run's GSE1.0 block keeps its whole second.
+TEST(Readers, TimesFromTheSamprateAsRead) {
+  TempDir dir;
+  Header header;
+  header.samprate = 39.9999;
+  header.dfile = "big.w";
+  dir.write("hdr.wfdisc", header.line());
+  dir.write("big.w", "");
+  fs::resize_file(dir.file("big.w"), 13'824'000);  // 3,456,000 samples of 0
+  struct Case {
+    std::vector<std::string> args;
+    std::string first_line;
+  } cases[] = {
+      {{"/R", "/J86400", "hdr.wfdisc", "out.gse"},
+       "WID1  2001044  3  7  8 991        9 ABC    BHZ      BZ  39.9999000 STS-2  INT8 0"},
+      {{"/J86400", "hdr.wfdisc", "out.gse"},
+       "WID1  2001044  3  7  9   0        9 ABC    BHZ      BZ  39.9999000 STS-2  INT8 0"},
+      {{"/J86400", "/Tint", "hdr.wfdisc", "out.gse"},
+       "WID2 2001/02/13 03:07:08.991 ABC   BHZ      INT        9   39.999900"},
+      {{"/R", "/J86400", "/Tcm6", "hdr.wfdisc", "out.gse"},
+       "WID2 2001/02/13 03:07:08.991 ABC   BHZ      CM6        9   39.999900"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[2]);
+    ASSERT_EQ(run_binary(dir.path(), c.args).status, 0);
+    std::string text = dir.read("out.gse");
+    EXPECT_EQ(text.substr(0, c.first_line.size()), c.first_line);
+  }
+}
 
 // --version wins over everything else, and names the data-line kernel; its line ends with LF.
 TEST(Version, NamesTheKernelOnALineOfItsOwn) {

@@ -1,6 +1,9 @@
 #include "driver/options.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "test_support.h"
 
@@ -45,6 +48,74 @@ TEST(Options, NamesAfterDashesAndIgnoredOptions) {
   EXPECT_EQ(parse_options({"x", "/a/b", "/c/d"}).paths, (std::vector<std::string>{"/a/b", "/c/d"}));
   EXPECT_EQ(parse_options({"x", "/l", "+7"}).no_value, "/l");
   EXPECT_EQ(parse_options({"x", "-q", "-r"}).unknown, "-q");
+}
+
+// Before "--" a path is never taken for an option, whatever its second letter: the output would
+// go elsewhere, or record mode or /M would start.
+TEST(Options, PathsAreNeverOptions) {
+  struct Case {
+    std::string arg;
+    bool path;
+  } cases[] = {
+      // clang-format off
+      {"/scratch/gse/out.gse", true}, {"/srv/x", true},   {"/run/x.gse", true},
+      {"/mnt/data/", true},           {"/media/x", true}, {"/lustre/a", true},
+      {"/fast/a", true},              {"/J60/x", true},   {"/L600/", true},
+      {"/P2/x", true},                {"/Q/x", true},     {"/F/x", true},
+      {"/tmp/x.gse", true},           {"/Tcm6/x", true},  {"/data/css/h", true},
+      {"/J60", false}, {"/L600", false}, {"/R", false},   {"/R3", false}, {"/P2", false},
+      {"/F", false},   {"/Q", false},    {"/S", false},   {"/M", false},  {"/Tcm6", false},
+      {"/Txyz", false}, {"/I/data/css/", false}, {"/Odata/", false},   {"/x5", false},
+      // clang-format on
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arg);
+    Settings s = parse_options({"h.wfdisc", c.arg});
+    EXPECT_EQ(s.paths.size(), c.path ? 1u : 0u);
+    EXPECT_EQ(s.action == Action::kPathArgument, c.path);
+  }
+  // After "--" every argument is a name.
+  EXPECT_EQ(parse_options({"--", "h.wfdisc", "/scratch/out.gse"}).OutFile, "/scratch/out.gse");
+}
+
+// /I and /O are paths when their first component is a directory at the root of the file system
+// (/opt, /Oracle), prefixes otherwise (/Odata/ while there is no /Odata).
+TEST(Options, InputAndOutputPrefixesAgainstTheRoot) {
+  namespace fs = std::filesystem;
+  const std::string name = std::string("wavconv-test-").append(std::to_string(::getpid()));
+  for (const char* letter : {"I", "O", "i", "o"}) {
+    const std::string arg = std::string("/").append(letter).append(name).append("/gse/");
+    SCOPED_TRACE(arg);
+    EXPECT_TRUE(parse_options({"h.wfdisc", arg}).paths.empty());
+    std::error_code error;
+    if (!fs::create_directory("/" + std::string(letter) + name, error)) continue;  // not root
+    EXPECT_EQ(parse_options({"h.wfdisc", arg}).paths, std::vector<std::string>{arg});
+    fs::remove("/" + std::string(letter) + name);
+  }
+  if (fs::is_directory("/opt")) {
+    EXPECT_EQ(parse_options({"h.wfdisc", "/opt/gse/out.gse"}).action, Action::kPathArgument);
+  }
+}
+
+// /Q, /S and /F need record mode (with or without /M), /P needs /M; the first one given is named.
+TEST(Options, OptionsThatNeedAnother) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string needs;
+  } cases[] = {
+      {{"h", "/Q"}, "/Q needs /R (record mode)"},
+      {{"h", "/s", "/q"}, "/S needs /R (record mode)"},
+      {{"/M", "/F", "h"}, "/F needs /R (record mode)"},
+      {{"/R", "/P2", "h"}, "/P needs /M (many headers)"},
+      {{"/R", "/Q", "/S", "/F", "h"}, ""},
+      {{"/M", "/R", "/P2", "/Q", "h"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.needs);
+    Settings s = parse_options(c.args);
+    EXPECT_EQ(s.needs, c.needs);
+    EXPECT_EQ(s.action == Action::kNeedsOption, !c.needs.empty());
+  }
 }
 
 TEST(Options, JumpAndLengthValues) {

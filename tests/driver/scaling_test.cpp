@@ -76,6 +76,9 @@ TEST(Scaling, CalibKeptToItsPrecisionInItsField) {
   EXPECT_EQ(std::get<std::string>(scale("gse1", {123456789.5}).chosen),
             "calib 1 scaled by 1e-2 is 100, too large for its field");
   EXPECT_EQ(k_of(scale("cm6", {223456789.5})), -1);  // calib 10 in %10.2e
+  // A calib already too wide for F9.6 is too large, not too small, whatever the power.
+  EXPECT_EQ(std::get<std::string>(scale("gse1", {5000000.5}, 5000.0f).chosen),
+            "calib 5000 scaled by 1e0 is 5000, too large for its field");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "cm6_decoder.h"
 #include "gse/cm6.h"
@@ -156,6 +157,62 @@ TEST(Gse2, StationChannelAndFieldsThatDoNotFit) {
   trace.samprate = 10000.0f;
   EXPECT_EQ(*writer->refusal(trace), "samprate 10000 does not fit WID2");
   EXPECT_FALSE(find_output_format("gse1")->make()->refusal(trace));
+  // A samprate WID2 would show as 0 or below: a reader would divide by it.
+  trace.samprate = 4.9e-7;
+  EXPECT_EQ(*writer->refusal(trace), "samprate 4.9e-07 shows as 0.000000 in WID2, not above 0");
+  trace.samprate = 6e-7;  // 0.000001
+  EXPECT_FALSE(writer->refusal(trace));
+  trace.samprate = -20;
+  EXPECT_EQ(*writer->refusal(trace), "samprate -20 shows as -20.000000 in WID2, not above 0");
+}
+
+// The samprate as read, not as a 32-bit real would hold it.
+TEST(Gse2, SamprateAsRead) {
+  Samples samples = {0};
+  common::Trace trace = example_trace(samples);
+  for (auto [rate, shown] : {std::pair{99.9987, "  99.998700"}, std::pair{40.001, "  40.001000"},
+                             std::pair{1e-6, "   0.000001"}}) {
+    trace.samprate = rate;
+    EXPECT_EQ(lines_of("int", trace)[0].substr(57, 11), shown);
+  }
+}
+
+// Numbers after column 48 of STA2 come as a pair (elevation and depth) or not at all, as a
+// reader that splits the rest of the line expects; an unknown one of the two is 0.
+TEST(Gse2, Sta2ElevationAndDepthBothOrNeither) {
+  Samples samples = {0};
+  struct Case {
+    std::optional<double> elevation, depth;
+    const char* rest;  // columns 49-60
+  } cases[] = {
+      {std::nullopt, std::nullopt, "            "},
+      {0.91, std::nullopt, " 0.910 0.000"},
+      {std::nullopt, 0.025, " 0.000 0.025"},
+      {-0.5, 1.25, " -0.50 1.250"},
+  };
+  for (const Case& c : cases) {
+    common::Trace trace = example_trace(samples);
+    trace.placement.latitude = 46.41;
+    trace.placement.longitude = 9.61;
+    trace.placement.elevation = c.elevation;
+    trace.placement.depth = c.depth;
+    std::string sta2 = lines_of("cm6", trace)[1];
+    SCOPED_TRACE(sta2);
+    EXPECT_EQ(sta2.substr(48), c.rest);
+    std::istringstream rest(sta2.substr(48));
+    std::vector<double> numbers;
+    for (double v; rest >> v;) numbers.push_back(v);
+    EXPECT_TRUE(numbers.size() == 0 || numbers.size() == 2) << numbers.size();
+  }
+}
+
+// A refused sample is counted from the record's first sample, whatever the window skipped.
+TEST(Gse2, RefusedSampleCountedFromTheRecord) {
+  Samples samples = {0, 0, 0, 200'000'000, 0};
+  common::Trace trace = example_trace(samples);
+  trace.first_sample = 1201;  // /J60 at 20 samples a second
+  EXPECT_EQ(*find_output_format("cm6")->make()->refusal(trace),
+            "sample 1204: second difference 200000000 is too large for CM6");
 }
 
 TEST(Gse2, IntegerLinesOfAtMostEightyCharacters) {
@@ -201,7 +258,9 @@ TEST(Ims, MessageIdsPrintableShortAndDistinct) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string id = message_id(c.name);
-    if (!c.id.empty()) EXPECT_EQ(id, c.id);
+    if (!c.id.empty()) {
+      EXPECT_EQ(id, c.id);
+    }
     EXPECT_FALSE(id.empty());
     EXPECT_LE(id.size(), 20u);
     for (char ch : id) EXPECT_TRUE(ch > ' ' && ch < 0x7f) << static_cast<int>(ch);
