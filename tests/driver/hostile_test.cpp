@@ -345,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, HostileInput, ::testing::ValuesIn(kRows), test_na
 
 // The first sample's time comes from the samprate as read (39.9999, not the 39.9999008 of a
 // 32-bit real): 3,455,991 samples after the start it is 08.991, not 08.989, in record mode's
-// WID1 and in every WID2; the default run's GSE1.0 block keeps its whole second.
+// WID1 and in every WID2; the default run's GSE1.0 block keeps its whole second and window.
 TEST(Readers, TimesFromTheSamprateAsRead) {
   TempDir dir;
   Header header;
@@ -366,6 +366,14 @@ TEST(Readers, TimesFromTheSamprateAsRead) {
        "WID2 2001/02/13 03:07:08.991 ABC   BHZ      INT        9   39.999900"},
       {{"/R", "/J86400", "/Tcm6", "hdr.wfdisc", "out.gse"},
        "WID2 2001/02/13 03:07:08.991 ABC   BHZ      CM6        9   39.999900"},
+      // 5000 s are 199,999.5 samples at 39.9999 and 200,000.4 at 39.9999008: the default run
+      // keeps its window from the 32-bit samprate in every format, record mode reads as written.
+      {{"/J5000", "hdr.wfdisc", "out.gse"},
+       "WID1  2001043  4 30 29   0  3256000 ABC    BHZ      BZ  39.9999000 STS-2  INT8 0"},
+      {{"/J5000", "/Tint", "hdr.wfdisc", "out.gse"},
+       "WID2 2001/02/12 04:30:29.013 ABC   BHZ      INT  3256000   39.999900"},
+      {{"/R", "/J5000", "hdr.wfdisc", "out.gse"},
+       "WID1  2001043  4 30 28 988  3256001 ABC    BHZ      BZ  39.9999000 STS-2  INT8 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[2]);
