@@ -71,8 +71,9 @@ std::string edit_text(std::string_view text, int width) {
   return std::string(width - text.size(), ' ') + std::string(text);
 }
 
-bool read_integer_field(std::string_view field, std::int32_t& value) {
-  std::int64_t total = 0;
+bool read_integer_field(std::string_view field, std::int64_t& value) {
+  constexpr std::uint64_t kLowest = std::uint64_t{1} << 63;  // the magnitude of INT64_MIN
+  std::uint64_t total = 0;
   bool negative = false, sign_seen = false, digit_seen = false;
   for (char c : field) {
     if (c == ' ' || c == '\t') continue;
@@ -81,15 +82,24 @@ bool read_integer_field(std::string_view field, std::int32_t& value) {
       negative = c == '-';
     } else if (c >= '0' && c <= '9') {
       digit_seen = true;
-      total = total * 10 + (c - '0');
-      if (total > 2147483648LL) return false;
+      if (__builtin_mul_overflow(total, 10u, &total) ||
+          __builtin_add_overflow(total, static_cast<unsigned>(c - '0'), &total) ||
+          total > kLowest) {
+        return false;
+      }
     } else {
       return false;
     }
   }
   if (sign_seen && !digit_seen) return false;
-  if (negative) total = -total;
-  if (total > INT32_MAX || total < INT32_MIN) return false;
+  if (!negative && total == kLowest) return false;
+  value = negative ? static_cast<std::int64_t>(0 - total) : static_cast<std::int64_t>(total);
+  return true;
+}
+
+bool read_integer_field(std::string_view field, std::int32_t& value) {
+  std::int64_t total = 0;
+  if (!read_integer_field(field, total) || total > INT32_MAX || total < INT32_MIN) return false;
   value = static_cast<std::int32_t>(total);
   return true;
 }

@@ -19,8 +19,9 @@ std::string edit_real(double value, int width, int digits, int precision = 7);
 std::string edit_text(std::string_view text, int width);
 
 // Iw input of the field's characters (blanks and tabs ignored, empty reads 0). False for any
-// other character, a lone sign, or a value outside the 32-bit range.
+// other character, a lone sign, or a value outside the destination's range.
 bool read_integer_field(std::string_view field, std::int32_t& value);
+bool read_integer_field(std::string_view field, std::int64_t& value);
 
 // Fw.d input: sign, digits, optional point (without one the last d digits are the fraction),
 // optional exponent after E, D or directly a sign. False for text of another form, or a

@@ -160,6 +160,10 @@ ReadStatus read_field(const Edit& edit, Cursor& cursor, const Destination& desti
         return read_integer_field(cursor.numeric_field(edit.width), **p) ? ReadStatus::kOk
                                                                          : ReadStatus::kError;
       }
+      if (auto* p = std::get_if<std::int64_t*>(&destination)) {
+        return read_integer_field(cursor.numeric_field(edit.width), **p) ? ReadStatus::kOk
+                                                                         : ReadStatus::kError;
+      }
       break;
     case Edit::Kind::kReal: {
       double value = 0;

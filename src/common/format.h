@@ -43,7 +43,7 @@ std::vector<std::string> write(const Format& format, std::span<const Item> items
 std::vector<std::string> write(const Format& format, std::initializer_list<Item> items);
 
 // A destination to read into; a text destination keeps its length (blank-padded).
-using Destination = std::variant<std::int32_t*, float*, double*, std::string*>;
+using Destination = std::variant<std::int32_t*, std::int64_t*, float*, double*, std::string*>;
 
 enum class ReadStatus { kOk, kError, kEnd };
 

@@ -119,7 +119,8 @@ std::optional<FieldError> parse_record(std::string_view line, Wfdisc& record) {
       **target = text;
       continue;
     }
-    const bool integer = std::holds_alternative<std::int32_t*>(field.destination);
+    const bool integer = std::holds_alternative<std::int32_t*>(field.destination) ||
+                         std::holds_alternative<std::int64_t*>(field.destination);
     std::string input = integer ? text : as_written(text);
     const common::Destination destination[] = {field.destination};
     // A blank or comma inside a number would end or be skipped by the field's reading: "1 000"
@@ -152,14 +153,16 @@ std::optional<std::string_view> WfdiscRecords::next(std::int64_t& number) {
 }
 
 bool parse_wfdisc(std::string_view line, Wfdisc& record) {
+  std::int32_t foff = 0;  // a header whose foff needs more than 32 bits does not read here
   const common::Destination fields[] = {&record.sta,     &record.chan,     &record.time,
                                         &record.wfid,    &record.chanid,   &record.jdate,
                                         &record.endtime, &record.nsamp,    &record.single_samprate,
                                         &record.calib,   &record.calper,   &record.instype,
                                         &record.segtype, &record.datatype, &record.clip,
-                                        &record.dir,     &record.dfile,    &record.foff,
+                                        &record.dir,     &record.dfile,    &foff,
                                         &record.commid,  &record.lddate};
   if (common::read(wfdisc_format(), line, fields) != common::ReadStatus::kOk) return false;
+  record.foff = foff;
   // The samprate again, to the precision of its text.
   static const common::Format samprate = common::Format::parse("(88X,F11.7)");
   const common::Destination rate[] = {&record.samprate};

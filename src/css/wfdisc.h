@@ -31,7 +31,7 @@ struct Wfdisc {
   std::string clip = std::string(1, ' ');
   std::string dir = std::string(64, ' ');
   std::string dfile = std::string(32, ' ');
-  std::int32_t foff = 0;
+  std::int64_t foff = 0;  // bytes; the default run reads it as 32 bits and does not use it
   std::int32_t commid = 0;
   std::string lddate = std::string(17, ' ');
 };

@@ -194,6 +194,14 @@ const std::vector<Row> kRows = {
     {"record mode: a samprate WID2 shows as 0", {{'p', "89", "  0.0000001"}},
      {"/R", "/Tims", "hdr.wfdisc"}, " Record 1 (ABC BHZ): samprate 1e-07 shows as 0.000000 in "
      "WID2, not above 0\r\n Error: 1 of 1 records not converted\r\n\r\n", "", 1, "", false},
+    {"record mode: a record past 2 GiB of its sample file",
+     {{'s', "abc.w", "4000000000"}, {'p', "80", "       3"}, {'p', "247", "3000000000"}},
+     {"/R", "hdr.wfdisc"}, kDone, "", 0, "ABC_BHZ_2001043_030709.gse", false},
+    {"record mode: an foff of ten digits past the file's end", {{'p', "247", "9999999999"}},
+     {"/R", "/Q", "hdr.wfdisc"}, kQueryHeader +
+     " Record 1 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 9999999999 abc.w sample file abc.w "
+     "holds 12 bytes, fewer than foff + nsamp x 4 = 9999999999\r\n"
+     " Error: 1 of 1 records cannot be converted\r\n\r\n", "", 1, "", false},
     {"a header line of one word", {{'w', "hdr.wfdisc", "ABC"}}, kArgs, "",
      "\r\nrun-time error F6416: OPEN()\r\n- the header names no sample file: dfile (columns "
      "214-245) is blank\r\n", 1, "", false},

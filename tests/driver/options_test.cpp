@@ -84,13 +84,14 @@ TEST(Options, InputAndOutputPrefixesAgainstTheRoot) {
   namespace fs = std::filesystem;
   const std::string name = std::string("wavconv-test-").append(std::to_string(::getpid()));
   for (const char* letter : {"I", "O", "i", "o"}) {
-    const std::string arg = std::string("/").append(letter).append(name).append("/gse/");
+    const std::string folder = std::string("/").append(letter).append(name);
+    const std::string arg = folder + "/gse/";
     SCOPED_TRACE(arg);
     EXPECT_TRUE(parse_options({"h.wfdisc", arg}).paths.empty());
     std::error_code error;
-    if (!fs::create_directory("/" + std::string(letter) + name, error)) continue;  // not root
+    if (!fs::create_directory(folder, error)) continue;  // not root
     EXPECT_EQ(parse_options({"h.wfdisc", arg}).paths, std::vector<std::string>{arg});
-    fs::remove("/" + std::string(letter) + name);
+    fs::remove(folder);
   }
   if (fs::is_directory("/opt")) {
     EXPECT_EQ(parse_options({"h.wfdisc", "/opt/gse/out.gse"}).action, Action::kPathArgument);
