@@ -254,7 +254,18 @@ std::variant<css::Samples, css::Refusal> RecordRun::scaled(Record& record, css::
     return css::Refusal{"not enough memory for " + std::to_string(window.count()) + " samples"};
   }
   auto chosen = choose_scaling(reals, record.fields.calib, *writer_, samples.values.get());
-  if (auto* why = std::get_if<std::string>(&chosen)) return css::Refusal{*why};
+  if (auto* why = std::get_if<std::string>(&chosen)) {
+    // The formats that would keep these samples, for the user to choose.
+    std::string others;
+    for (const gse::OutputFormat& format : gse::output_formats()) {
+      if (&format == settings_.format) continue;
+      if (std::holds_alternative<Scaling>(
+              choose_scaling(reals, record.fields.calib, *format.make(), samples.values.get()))) {
+        others += (others.empty() ? "/T" : ", /T") + std::string(format.name);
+      }
+    }
+    return css::Refusal{*why + (others.empty() ? "" : "; " + others + " would keep them")};
+  }
   record.scaling = std::get<Scaling>(chosen);
   return samples;
 }

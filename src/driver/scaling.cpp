@@ -30,6 +30,20 @@ std::variant<Scaling, std::string> choose_scaling(std::span<const double> sample
     double scaled = static_cast<float>(k >= 0 ? taken / power : taken * power);
     std::optional<double> loss = writer.calib_loss(scaled);
     if (!loss || *loss > own_loss + 1e-6) continue;
+    // Fewer than three significant digits left would lose the signal while reporting success.
+    std::int64_t biggest = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      biggest = std::max<std::int64_t>(biggest, std::abs(static_cast<std::int64_t>(out[i])));
+    }
+    if (biggest < kFewestCounts) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "samples scale to at most %lld counts (by 1e%d, %s): fewer than 3 "
+                    "significant digits",
+                    static_cast<long long>(biggest), k,
+                    k < *fitting ? "the most its calib field allows" : "the largest scale");
+      return std::string(text);
+    }
     return Scaling{k, taken, scaled, largest};
   }
   char text[96];

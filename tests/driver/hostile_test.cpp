@@ -202,6 +202,15 @@ const std::vector<Row> kRows = {
      " Record 1 (ABC BHZ): 2001-02-12 03:07:09.000 0 20 i4 9999999999 abc.w sample file abc.w "
      "holds 12 bytes, fewer than foff + nsamp x 4 = 9999999999\r\n"
      " Error: 1 of 1 records cannot be converted\r\n\r\n", "", 1, "", false},
+    {"record mode: /S never writes a velocity of nanometres as zeros",
+     {{'p', "144", "f4"}, {'w', "abc.w", "\x8f\x28\x4e\x31\x5f\x70\x09\xb1\x77\xcc\x2b\x31"}},
+     {"/R", "/S", "hdr.wfdisc"}, " Record 1 (ABC BHZ): samples scale to at most 0 counts (by 1e6, "
+     "the most its calib field allows): fewer than 3 significant digits; /Tcm6, /Tint, /Tims "
+     "would keep them\r\n Error: 1 of 1 records not converted\r\n\r\n", "", 1, "", false},
+    {"record mode: /S keeps a velocity of nanometres in CM6",
+     {{'p', "144", "f4"}, {'w', "abc.w", "\x8f\x28\x4e\x31\x5f\x70\x09\xb1\x77\xcc\x2b\x31"}},
+     {"/R", "/S", "/Tcm6", "hdr.wfdisc", "out.gse"}, " Record 1 (ABC BHZ): scaled by 1e12, calib 1 "
+     "-> 1e-12, at most 5.65639e-05 count rounded\r\n \r\n\r\n", "", 0, "out.gse", false},
     {"a header line of one word", {{'w', "hdr.wfdisc", "ABC"}}, kArgs, "",
      "\r\nrun-time error F6416: OPEN()\r\n- the header names no sample file: dfile (columns "
      "214-245) is blank\r\n", 1, "", false},
@@ -336,7 +345,8 @@ TEST_P(HostileInput, EndsAsRequiredAndLeavesOtherFilesAlone) {
   EXPECT_EQ(result.status, row.status);
   std::map<std::string, std::string> after = snapshot(dir.path());
   if (!row.created.empty()) {
-    EXPECT_EQ(after[row.created].substr(0, 4), "WID1");
+    std::string head = after[row.created].substr(0, 4);
+    EXPECT_TRUE(head == "WID1" || head == "WID2") << head;
     after.erase(row.created);
   }
   EXPECT_EQ(after, before);

@@ -41,12 +41,22 @@ TEST(Scaling, LargestPowerThatFitsEachFormat) {
 }
 
 TEST(Scaling, TinyHugeAndTheRounding) {
-  // Tiny values go to the largest power the calib field allows (1e-6 of calib 1 in F9.6).
-  Result tiny = scale("gse1", {1e-30, -2e-30, 0.25e-30});
-  EXPECT_EQ(k_of(tiny), 6);
-  EXPECT_EQ(tiny.counts, (std::vector<std::int32_t>{0, 0, 0}));
-  EXPECT_NEAR(std::get<Scaling>(tiny.chosen).largest, 2e-24, 1e-36);
-  EXPECT_EQ(k_of(scale("cm6", {1e-30})), 12);
+  // Tiny values would go to the largest power the calib field allows (1e-6 of calib 1 in F9.6)
+  // and round to nothing there: refused, never a trace of zeros. 3e-9 m/s keeps four digits
+  // in GSE2.0 (1e12); denormal floats are what they are, and too small for every format.
+  EXPECT_EQ(std::get<std::string>(scale("gse1", {3e-9, -2e-9, 1e-9}).chosen),
+            "samples scale to at most 0 counts (by 1e6, the most its calib field allows): fewer "
+            "than 3 significant digits");
+  Result velocity = scale("cm6", {3e-9, -2e-9, 1e-9});
+  EXPECT_EQ(k_of(velocity), 12);
+  EXPECT_EQ(velocity.counts, (std::vector<std::int32_t>{3000, -2000, 1000}));
+  EXPECT_EQ(std::get<std::string>(scale("int", {1e-40, -2e-45}).chosen),
+            "samples scale to at most 0 counts (by 1e12, the largest scale): fewer than 3 "
+            "significant digits");
+  EXPECT_EQ(std::get<std::string>(scale("gse1", {0.000999, 0.0001}).chosen),
+            "samples scale to at most 999 counts (by 1e6, the most its calib field allows): "
+            "fewer than 3 significant digits");
+  EXPECT_EQ(k_of(scale("gse1", {0.001, 0.0001})), 6);  // 1000 counts: three digits kept
   Result huge = scale("gse1", {1e30, 0.5});
   EXPECT_EQ(std::get<std::string>(huge.chosen),
             "samples too large for 8 columns even scaled by 1e-12");
@@ -65,11 +75,11 @@ TEST(Scaling, TinyHugeAndTheRounding) {
 TEST(Scaling, CalibKeptToItsPrecisionInItsField) {
   // 0.0949 in GSE1.0's F9.6 field: .094900; divided by 100, .000949 still; by 1000 it would
   // lose digits, so k stops at 2 although the samples allow 6.
-  Result gse1 = scale("gse1", {1.5, -2.25}, 0.0949f);
+  Result gse1 = scale("gse1", {15.5, -22.25}, 0.0949f);
   EXPECT_EQ(k_of(gse1), 2);
   EXPECT_FLOAT_EQ(static_cast<float>(std::get<Scaling>(gse1.chosen).scaled_calib), 0.000949f);
   // GSE2.0 writes calib with three significant digits at any size.
-  EXPECT_EQ(k_of(scale("cm6", {1.5, -2.25}, 0.0949f)), 7);
+  EXPECT_EQ(k_of(scale("cm6", {15.5, -22.25}, 0.0949f)), 6);
   // An unknown calib (0) is taken as 1.
   EXPECT_DOUBLE_EQ(std::get<Scaling>(scale("int", {0.5}, 0.0f).chosen).calib, 1.0);
   // Samples that need a negative power would make calib too large for F9.6: refused.
