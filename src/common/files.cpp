@@ -108,8 +108,9 @@ namespace {
 
 // Temporary output files, known to the signal handler. A slot is claimed (0 -> 1) atomically,
 // its path written, then marked ready (2); the handler removes the ready ones. Threads of one
-// run each hold at most one temporary file at a time.
-constexpr int kSignalSlots = 64;
+// run each hold at most one temporary file at a time, and there are at most 64 of them (/P),
+// far fewer than the slots.
+constexpr int kSignalSlots = 256;
 constexpr std::size_t kSlotPath = 4096;
 char slot_paths[kSignalSlots][kSlotPath];
 std::atomic<int> slot_state[kSignalSlots];

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "common/platform.h"
 #include "common/stop.h"
 #include "common/text.h"
+#include "driver/file_keys.h"
 #include "driver/output.h"
 #include "driver/progress.h"
 #include "driver/record_mode.h"
@@ -22,37 +26,79 @@
 namespace wavconv::driver {
 namespace {
 
+// Bytes a header's run prints: the first kKept in memory, the rest in an unnamed temporary
+// file, so that a header of many messages costs little memory while it waits for its turn.
+class SpillSink : public common::ByteSink {
+ public:
+  ~SpillSink() override {
+    if (spill_) std::fclose(spill_);
+  }
+  void write(std::string_view bytes) override {
+    if (!spill_ && kept_.size() + bytes.size() > kKept) spill_ = std::tmpfile();
+    if (!spill_ || std::fwrite(bytes.data(), 1, bytes.size(), spill_) != bytes.size()) {
+      kept_.append(bytes);  // without a temporary file, in memory after all
+    }
+  }
+  // Hands every byte to `take`, in order, in pieces.
+  template <typename Take>
+  void replay(Take&& take) {
+    if (!kept_.empty()) take(std::string_view(kept_));
+    if (!spill_ || std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) return;
+    std::string piece(kKept, '\0');
+    for (std::size_t got; (got = std::fread(piece.data(), 1, piece.size(), spill_)) > 0;) {
+      take(std::string_view(piece.data(), got));
+    }
+  }
+
+ private:
+  static constexpr std::size_t kKept = 64 << 10;
+  std::string kept_;
+  std::FILE* spill_ = nullptr;
+};
+
 // What one header's run printed, and how it ended.
 struct Outcome {
-  std::string out, err;
+  SpillSink out, err;
   int status = 0;
   RecordTally records;  // in record mode
 };
 
 // The headers of a /M run and what the threads found. Outputs are put in place in the order of
 // the names: a header's new file takes its name only when every header before it has finished,
-// and not when one of them wrote that file; so the outcome does not depend on the threads.
+// and not when one of them wrote that file; so the outcome does not depend on the threads. A
+// header is started only while fewer than `window` headers wait to be reported, so that memory
+// follows the threads, not the number of headers.
 class Batch {
  public:
-  Batch(const Settings& settings) : settings_(settings), names_(settings.names) {
+  Batch(const Settings& settings, std::size_t window)
+      : base_(without_names(settings)), names_(settings.names), window_(window) {
     finished_.assign(names_.size(), false);
     outcomes_.resize(names_.size());
   }
 
-  // Converts headers until none is left.
+  // Converts headers until none is left (a worker thread).
   void work() {
-    // Signals are taken by the reporting thread, which creates no files.
+    // Signals are taken by the reporting thread, which creates no files while workers run.
     common::platform::hold_interrupts_in_this_thread();
     for (std::size_t i; (i = next_.fetch_add(1)) < names_.size();) {
-      common::set_before_replace([this, i](const std::string& target) { return claim(i, target); });
-      Outcome outcome = convert(i);
-      common::set_before_replace({});
-      std::lock_guard<std::mutex> lock(mutex_);
-      outcomes_[i] = std::move(outcome);
-      finished_[i] = true;
-      while (prefix_ < finished_.size() && finished_[prefix_]) ++prefix_;
-      changed_.notify_all();
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return i < reported_ + window_; });
+      }
+      convert(i);
     }
+  }
+
+  // Converts header `i` in this thread, records its outcome.
+  void convert(std::size_t i) {
+    common::set_before_replace([this, i](const std::string& target) { return claim(i, target); });
+    std::unique_ptr<Outcome> outcome = run_header(i);
+    common::set_before_replace({});
+    std::lock_guard<std::mutex> lock(mutex_);
+    outcomes_[i] = std::move(outcome);
+    finished_[i] = true;
+    while (prefix_ < finished_.size() && finished_[prefix_]) ++prefix_;
+    changed_.notify_all();
   }
 
   // Waits for header `i` at most `wait`; true when it has finished.
@@ -60,100 +106,136 @@ class Batch {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, wait, [&] { return finished_[i]; });
   }
-  const Outcome& outcome(std::size_t i) const { return outcomes_[i]; }
+  // Header `i`'s outcome, handed over once it has finished; later headers may then start.
+  std::unique_ptr<Outcome> take(std::size_t i) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reported_ = i + 1;
+    changed_.notify_all();
+    return std::move(outcomes_[i]);
+  }
   std::size_t size() const { return names_.size(); }
 
  private:
+  static Settings without_names(const Settings& settings) {
+    Settings one = settings;
+    one.names.clear();
+    one.many = false;
+    one.in_batch = true;
+    one.OutFile.reset();
+    return one;
+  }
+
   bool claim(std::size_t i, const std::string& target) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return prefix_ >= i; });
-    return written_.insert(absolute_path(target)).second;
+    std::uint64_t key = path_key(target);
+    if (written_.contains(key)) return false;
+    written_.insert(key);
+    return true;
   }
 
-  Outcome convert(std::size_t i) {
-    Settings one = settings_;
-    one.many = false;
-    one.in_batch = true;
+  std::unique_ptr<Outcome> run_header(std::size_t i) {
+    Settings one = base_;
     one.InHFile = names_[i];
-    one.OutFile.reset();
-    common::StringSink out, err;
-    common::Console console(out, err);
-    Outcome outcome;
-    one.tally = &outcome.records;
+    auto outcome = std::make_unique<Outcome>();
+    one.tally = &outcome->records;
+    common::Console console(outcome->out, outcome->err);
     try {
       if (one.record_mode) convert_records(one, console);
       convert_default(one, console);
     } catch (const common::Stop& stop) {
-      outcome.status = console.finish(stop);
+      outcome->status = console.finish(stop);
     } catch (const std::exception& failure) {
-      err.write(common::error_line(std::string("internal failure: ") + failure.what()));
-      outcome.status = common::kFailure;
+      outcome->err.write(common::error_line(std::string("internal failure: ") + failure.what()));
+      outcome->status = common::kFailure;
     }
-    outcome.out = std::move(out.text);
-    outcome.err = std::move(err.text);
     return outcome;
   }
 
-  const Settings& settings_;
+  const Settings base_;  // the settings of every header, without the names
   const std::vector<std::string>& names_;
+  const std::size_t window_;
   std::atomic<std::size_t> next_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<bool> finished_;
-  std::size_t prefix_ = 0;  // headers 0..prefix_-1 have all finished
-  std::vector<Outcome> outcomes_;
-  std::set<std::string> written_;  // outputs put in place, links followed
+  std::size_t prefix_ = 0;    // headers 0..prefix_-1 have all finished
+  std::size_t reported_ = 0;  // headers 0..reported_-1 have been handed to the reporter
+  std::vector<std::unique_ptr<Outcome>> outcomes_;
+  FileKeys written_;  // outputs put in place, links followed
 };
 
-// A header's lines for standard error: each line it printed, "wavconv: <header>: " before it
-// (its own "wavconv: " and leading blanks left out); blank lines and the success line dropped.
-std::string messages(const std::string& header, const Outcome& outcome) {
-  std::string text;
-  for (const std::string* stream : {&outcome.err, &outcome.out}) {
-    std::size_t start = 0;
-    while (start < stream->size()) {
-      std::size_t end = stream->find('\n', start);
-      if (end == std::string::npos) end = stream->size();
-      std::string line = stream->substr(start, end - start);
-      start = end + 1;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      std::size_t first = line.find_first_not_of(' ');
-      if (first == std::string::npos) continue;
-      line.erase(0, first);
-      if (line.rfind("wavconv: ", 0) == 0) line.erase(0, 9);
-      text += common::error_line(common::printable(header) + ": " + line);
+// Writes a header's lines to standard error: each line it printed, "wavconv: <header>: " before
+// it (its own "wavconv: " and leading blanks left out); blank lines and the success line dropped.
+// What it wrote on standard error comes first, then what it wrote on standard output.
+void report(const std::string& header, Outcome& outcome, common::Console& console) {
+  const std::string lead = common::printable(header) + ": ";
+  std::string text, line;
+  auto end_line = [&] {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::size_t first = line.find_first_not_of(' ');
+    if (first != std::string::npos) {
+      std::string_view shown = std::string_view(line).substr(first);
+      if (shown.rfind("wavconv: ", 0) == 0) shown.remove_prefix(9);
+      text += common::error_line(lead + std::string(shown));
     }
+    line.clear();
+    if (text.size() >= (64 << 10)) {
+      console.write_error(text);
+      text.clear();
+    }
+  };
+  for (SpillSink* stream : {&outcome.err, &outcome.out}) {
+    stream->replay([&](std::string_view piece) {
+      for (std::size_t start = 0; start < piece.size();) {
+        std::size_t end = piece.find('\n', start);
+        line.append(piece.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) break;
+        end_line();
+        start = end + 1;
+      }
+    });
+    if (!line.empty()) end_line();
   }
-  return text;
+  if (!text.empty()) console.write_error(text);
 }
 
 }  // namespace
 
 void convert_many(const Settings& settings, common::Console& console) {
-  Batch batch(settings);
-  const std::size_t n = batch.size();
+  const std::size_t n = settings.names.size();
   std::size_t threads = settings.threads > 0 ? static_cast<std::size_t>(settings.threads)
                                              : std::max(1u, std::thread::hardware_concurrency());
-  threads = std::min(threads, n);
+  threads = std::min({threads, n, kMaxThreads});
+  Batch batch(settings, 2 * threads + 2);
   Progress progress(console, "header", static_cast<std::int64_t>(n));
-  // The workers convert; this thread reports, in the order of the names, as they finish.
+  // The workers convert; this thread reports, in the order of the names, as they finish. A
+  // thread that cannot be started leaves the run with those that could.
   std::vector<std::thread> workers;
-  for (std::size_t t = 0; t < threads; ++t) workers.emplace_back([&batch] { batch.work(); });
+  for (std::size_t t = 0; t < threads; ++t) {
+    try {
+      workers.emplace_back([&batch] { batch.work(); });
+    } catch (const std::system_error& failure) {
+      console.write_error(common::error_line(
+          "started " + std::to_string(workers.size()) + " of " + std::to_string(threads) +
+          " threads (" + failure.code().message() + "); converting with " +
+          (workers.empty() ? std::string("this one") : std::to_string(workers.size()))));
+      break;
+    }
+  }
   std::int64_t refused = 0;
   RecordTally records;
   for (std::size_t i = 0; i < n; ++i) {
+    if (workers.empty()) batch.convert(i);
     while (!batch.wait_for(i, std::chrono::milliseconds(100))) {
       progress.update(static_cast<std::int64_t>(i));
     }
-    const Outcome& outcome = batch.outcome(i);
-    std::string text = messages(settings.names[i], outcome);
-    if (!text.empty()) {
-      progress.clear();
-      console.write_error(text);
-    }
-    refused += outcome.status == common::kSuccess ? 0 : 1;
-    records.converted += outcome.records.converted;
-    records.refused += outcome.records.refused;
+    std::unique_ptr<Outcome> outcome = batch.take(i);
+    progress.clear();
+    report(settings.names[i], *outcome, console);
+    refused += outcome->status == common::kSuccess ? 0 : 1;
+    records.converted += outcome->records.converted;
+    records.refused += outcome->records.refused;
     progress.update(static_cast<std::int64_t>(i + 1));
   }
   for (std::thread& worker : workers) worker.join();

@@ -19,6 +19,7 @@
 #include "css/samples.h"
 #include "css/site.h"
 #include "css/wfdisc.h"
+#include "driver/file_keys.h"
 #include "driver/output.h"
 #include "driver/progress.h"
 #include "driver/scaling.h"
@@ -34,54 +35,6 @@ constexpr double kNullTime = -9999999999.0;
 // Times, jumps and lengths in samples beyond this are refused rather than overflowing 64 bits
 // (as milliseconds for a time).
 constexpr double kLargest = 9.0e15;
-
-// Files the run has met, each by a 64-bit key: its identity when it exists, otherwise its path.
-// Eight bytes a file, whatever the number of records.
-class FileKeys {
- public:
-  void insert(std::uint64_t key) {
-    recent_.push_back(key);
-    if (recent_.size() < kRecent) return;
-    std::sort(recent_.begin(), recent_.end());
-    std::size_t middle = sorted_.size();
-    sorted_.insert(sorted_.end(), recent_.begin(), recent_.end());
-    std::inplace_merge(sorted_.begin(), sorted_.begin() + static_cast<std::ptrdiff_t>(middle),
-                       sorted_.end());
-    recent_.clear();
-  }
-  bool contains(std::uint64_t key) const {
-    return std::binary_search(sorted_.begin(), sorted_.end(), key) ||
-           std::find(recent_.begin(), recent_.end(), key) != recent_.end();
-  }
-
- private:
-  static constexpr std::size_t kRecent = 1024;
-  std::vector<std::uint64_t> sorted_, recent_;
-};
-
-std::uint64_t mix(std::uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdULL;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ULL;
-  return x ^ (x >> 33);
-}
-
-// The key of an existing file, from its identity; nothing when it does not exist.
-std::optional<std::uint64_t> identity_key(const std::string& path) {
-  auto id = common::platform::file_identity(path);
-  if (!id) return std::nullopt;
-  return mix(id->first * 0x9e3779b97f4a7c15ULL ^ mix(id->second));
-}
-
-// The key of an output: its identity when it exists, otherwise its path with links followed.
-std::uint64_t output_key(const std::string& path) {
-  if (auto key = identity_key(path)) return *key;
-  std::string text = absolute_path(common::platform::follow_links(path).value_or(path));
-  std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
-  for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ULL;
-  return mix(hash ^ 0x5a5a5a5a5a5a5a5aULL);
-}
 
 // Where a record's samples are: the resolved path, or the same with ".gz" when only that
 // exists; read through zlib when the name ends in ".gz".

@@ -16,13 +16,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool has_temporary_file(const fs::path& dir) {
+int temporary_files(const fs::path& dir) {
+  int count = 0;
   for (const auto& entry : fs::directory_iterator(dir)) {
     std::string name = entry.path().filename().string();
-    if (name[0] == '.' && name.size() > 4 && name.substr(name.size() - 4) == ".tmp") return true;
+    count += name[0] == '.' && name.size() > 4 && name.substr(name.size() - 4) == ".tmp";
   }
-  return false;
+  return count;
 }
+
+bool has_temporary_file(const fs::path& dir) { return temporary_files(dir) > 0; }
 
 // A large conversion in `dir` (hdr.wfdisc, 10 million zero samples, 82 MB of text).
 void write_large_segment(const TempDir& dir) {
@@ -365,6 +368,91 @@ TEST(ManyHeaders, SummaryOfRecordsAndOfWhatWasKept) {
   RunResult log = run_shell(dir.path(), "\"$W\" /R /Tcm6 a.wfdisc > log 2>&1; cat log");
   EXPECT_NE(log.out.find("this run\r\nwavconv: 1 of 2 records converted"), std::string::npos)
       << log.out;
+}
+
+}  // namespace
+}  // namespace wavconv::testing
+
+namespace wavconv::testing {
+namespace {
+
+// /M with fewer threads than asked for (a user's process limit, a container's pids.max): the run
+// goes on with those it could start, or in its own thread, says so once, and converts every
+// header as before.
+TEST(ManyHeaders, ThreadsThatCannotStartLeaveTheRunWithThoseThatCould) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as a user with a process limit";
+  TempDir dir;
+  std::vector<std::string> args = {"/M", "/P8", "--"};
+  for (int i = 0; i < 5; ++i) {
+    Header header;
+    header.dfile = std::string("s").append(std::to_string(i)).append(".w");
+    std::string name = std::string("h").append(std::to_string(i)).append(".wfdisc");
+    dir.write(name, header.line());
+    dir.write(header.dfile, sample_bytes({i, 2, 3}));
+    args.push_back(name);
+  }
+  struct Case {
+    long limit;
+    std::string note;
+  } cases[] = {
+      {1,
+       "wavconv: started 0 of 5 threads (Resource temporarily unavailable); converting with "
+       "this one\n"},
+      {2,
+       "wavconv: started 1 of 5 threads (Resource temporarily unavailable); converting with "
+       "1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit);
+    RunOptions options;
+    options.unprivileged = true;
+    options.process_limit = c.limit;
+    RunResult result = run_binary(dir.path(), args, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, " \r\n");
+    EXPECT_EQ(result.err.substr(0, c.note.size()), c.note);
+    for (int i = 0; i < 5; ++i) {
+      std::string output = std::string("s").append(std::to_string(i)).append("_043.gse");
+      EXPECT_EQ(dir.read(output).substr(0, 4), "WID1");
+      fs::remove(dir.file(output));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wavconv::testing
+
+namespace wavconv::testing {
+namespace {
+
+// SIGTERM while every thread of /P200 (64, the most) writes a temporary file: the handler knows
+// each of them, and none is left.
+TEST(ManyHeaders, TerminatedWithEveryThreadWritingLeavesNoTemporary) {
+  TempDir dir;
+  std::vector<std::string> args = {"/M", "/P200", "--"};
+  for (int i = 0; i < 100; ++i) {
+    Header header;
+    header.dfile = "big.w";
+    std::string name = std::string("h").append(std::to_string(1000 + i)).append(".wfdisc");
+    dir.write(name, header.line());
+    args.push_back(name);
+  }
+  dir.write("big.w", "");
+  fs::resize_file(dir.file("big.w"), 800'000);  // 200,000 samples: 1.6 MB a block
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    pid_t pid = start_binary(dir.path(), args);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int most = 0;
+    while (most < 40 && std::chrono::steady_clock::now() < deadline) {
+      most = std::max(most, temporary_files(dir.path()));
+    }
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(wait_binary(pid), 128 + SIGTERM);
+    EXPECT_GE(most, 40);
+    EXPECT_EQ(temporary_files(dir.path()), 0);
+    fs::remove(dir.file("big_043.gse"));
+  }
 }
 
 }  // namespace

@@ -125,6 +125,11 @@ pid_t start_binary(const std::filesystem::path& dir, const std::vector<std::stri
         ::dup2(err_fd < 0 ? null_fd : err_fd, 2) < 0) {
       ::_exit(127);
     }
+    if (options.process_limit > 0) {
+      struct rlimit limit = {static_cast<rlim_t>(options.process_limit),
+                             static_cast<rlim_t>(options.process_limit)};
+      ::setrlimit(RLIMIT_NPROC, &limit);
+    }
     if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)) {
       ::_exit(126);
     }

@@ -88,6 +88,7 @@ struct RunOptions {
   bool unprivileged = false;
   long file_size_limit = 0;  // bytes a written file may reach (RLIMIT_FSIZE); 0: no limit
   int user = -1;             // a run by root is made as this user and group id, when 0 or more
+  long process_limit = 0;    // processes and threads its user may have (RLIMIT_NPROC); 0: any
 };
 
 // Starts the built program in `dir` with `args`, its standard output and error going to the
