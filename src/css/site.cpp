@@ -65,23 +65,33 @@ bool dates_of(std::string_view line, std::size_t on_first, std::size_t on_last,
   return true;
 }
 
+std::string key_of(const StationTables::Site& row) { return row.sta; }
+std::string key_of(const StationTables::Sitechan& row) { return row.sta + '\0' + row.chan; }
+
+const std::vector<StationTables::Site> kNoSites;
+const std::vector<StationTables::Sitechan> kNoSitechans;
+
 bool applies(std::int64_t ondate, std::int64_t offdate, std::int64_t day) {
   return day >= ondate && (offdate == -1 || day <= offdate);
 }
 
-// The lines of a table file, plain or gzipped (`name` is the one read: `path` or `path`.gz);
-// nothing when there is no such file. A file that exists but cannot be read is reported.
-std::optional<std::vector<std::string>> read_table(const std::string& path, std::string& name,
-                                                   std::vector<std::string>& problems) {
+// Calls `each(line, number)` for every line of a table file, plain or gzipped, read in pieces;
+// `name` is the file read (`path` or `path`.gz). False when there is no such file. A file that
+// cannot be read, holds a line longer than kLongestLine or more than kLargestTable bytes is
+// reported in `problems` and `refused` is set; its lines are then not to be used.
+template <typename Each>
+bool each_line(const std::string& path, std::string& name, std::vector<std::string>& problems,
+               bool& refused, Each&& each) {
   name = path;
   struct stat info;
   if (::stat(name.c_str(), &info) != 0) {
     name = path + ".gz";
-    if (::stat(name.c_str(), &info) != 0) return std::nullopt;
+    if (::stat(name.c_str(), &info) != 0) return false;
   }
   auto fail = [&](const std::string& reason) {
     problems.push_back(name + ": " + reason + ", table ignored");
-    return std::nullopt;
+    refused = true;
+    return true;
   };
   if (!S_ISREG(info.st_mode)) return fail("not a regular file");
   int fd = common::platform::open_file(name, O_RDONLY);
@@ -95,24 +105,44 @@ std::optional<std::vector<std::string>> read_table(const std::string& path, std:
   if (name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0 && gzdirect(gz)) {
     return fail("holds damaged gzip data");
   }
-  std::string text;
+  std::string line;
+  std::int64_t number = 0, total = 0;
   char buffer[65536];
-  int got;
-  while ((got = gzread(gz, buffer, sizeof buffer)) > 0) text.append(buffer, got);
+  for (int got; (got = gzread(gz, buffer, sizeof buffer)) > 0;) {
+    total += got;
+    if (total > kLargestTable) return fail("holds more than 256 MiB");
+    for (std::string_view piece(buffer, static_cast<std::size_t>(got)); !piece.empty();) {
+      if (line.empty()) {
+        // Empty lines hold nothing to read: passed over at once.
+        std::size_t empty = std::min(piece.find_first_not_of('\n'), piece.size());
+        number += static_cast<std::int64_t>(empty);
+        piece.remove_prefix(empty);
+        if (piece.empty()) break;
+      }
+      std::size_t end = piece.find('\n');
+      line.append(piece.substr(0, end));
+      if (line.size() > kLongestLine + 1) {
+        return fail("line " + std::to_string(number + 1) + " is longer than 1024 bytes");
+      }
+      if (end == std::string_view::npos) break;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.size() > kLongestLine) {
+        return fail("line " + std::to_string(number + 1) + " is longer than 1024 bytes");
+      }
+      each(line, ++number);
+      line.clear();
+      piece.remove_prefix(end + 1);
+    }
+  }
   int error = Z_OK;
   gzerror(gz, &error);
-  if (got < 0 || error != Z_OK) return fail("cannot be read");
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    start = end + 1;
+  if (error != Z_OK && error != Z_BUF_ERROR) return fail("cannot be read");
+  if (error == Z_BUF_ERROR) return fail("holds damaged gzip data");
+  if (!line.empty()) {
+    if (line.back() == '\r') line.pop_back();
+    each(line, ++number);
   }
-  return lines;
+  return true;
 }
 
 }  // namespace
@@ -142,7 +172,8 @@ std::optional<StationTables::Sitechan> StationTables::parse_sitechan(std::string
 }
 
 StationTables StationTables::load(const std::string& header_path,
-                                  std::vector<std::string>& problems) {
+                                  const std::function<bool(std::string_view)>& wanted,
+                                  std::vector<std::string>& problems, bool& refused) {
   StationTables tables;
   constexpr std::string_view kHeader = ".wfdisc";
   if (header_path.size() <= kHeader.size() ||
@@ -150,23 +181,29 @@ StationTables StationTables::load(const std::string& header_path,
     return tables;
   }
   std::string base = header_path.substr(0, header_path.size() - kHeader.size());
-  auto each_line = [&](const std::string& path, auto&& parse, auto& rows, bool& found) {
+  auto read = [&](const std::string& path, auto&& parse, auto& index, bool& found) {
     std::string name;
-    std::optional<std::vector<std::string>> lines = read_table(path, name, problems);
-    if (!lines) return;
-    found = true;
-    for (std::size_t i = 0; i < lines->size(); ++i) {
-      const std::string& line = (*lines)[i];
-      if (line.find_first_not_of(' ') == std::string::npos) continue;
-      if (auto row = parse(line)) {
-        rows.push_back(std::move(*row));
-      } else {
-        problems.push_back(name + ": line " + std::to_string(i + 1) + " does not read, ignored");
-      }
+    bool table_refused = false;
+    found = each_line(path, name, problems, table_refused,
+                      [&](const std::string& line, std::int64_t number) {
+                        if (line.find_first_not_of(' ') == std::string::npos) return;
+                        // Only the stations the header names are kept.
+                        if (!wanted(field(line, 1, 6))) return;
+                        if (auto row = parse(line)) {
+                          index[key_of(*row)].push_back(std::move(*row));
+                        } else {
+                          problems.push_back(name + ": line " + std::to_string(number) +
+                                             " does not read, ignored");
+                        }
+                      });
+    if (table_refused) {
+      index.clear();
+      found = false;
+      refused = true;
     }
   };
-  each_line(base + ".site", parse_site, tables.sites_, tables.has_site_);
-  each_line(base + ".sitechan", parse_sitechan, tables.sitechans_, tables.has_sitechan_);
+  read(base + ".site", parse_site, tables.sites_, tables.has_site_);
+  read(base + ".sitechan", parse_sitechan, tables.sitechans_, tables.has_sitechan_);
   return tables;
 }
 
@@ -179,8 +216,9 @@ StationTables::Found StationTables::find(std::string_view sta, std::string_view 
   const Site* site = nullptr;
   int applying_sites = 0;
   bool sites_differ = false;
-  for (const Site& row : sites_) {
-    if (row.sta != station || !applies(row.ondate, row.offdate, day)) continue;
+  auto sites = sites_.find(station);
+  for (const Site& row : sites == sites_.end() ? kNoSites : sites->second) {
+    if (!applies(row.ondate, row.offdate, day)) continue;
     ++applying_sites;
     if (site && (row.lat != site->lat || row.lon != site->lon || row.elev != site->elev)) {
       sites_differ = true;
@@ -190,10 +228,9 @@ StationTables::Found StationTables::find(std::string_view sta, std::string_view 
   const Sitechan* sitechan = nullptr;
   int applying_chans = 0;
   bool chans_differ = false;
-  for (const Sitechan& row : sitechans_) {
-    if (row.sta != station || row.chan != channel || !applies(row.ondate, row.offdate, day)) {
-      continue;
-    }
+  auto chans = sitechans_.find(station + '\0' + channel);
+  for (const Sitechan& row : chans == sitechans_.end() ? kNoSitechans : chans->second) {
+    if (!applies(row.ondate, row.offdate, day)) continue;
     ++applying_chans;
     if (sitechan && (row.edepth != sitechan->edepth || row.hang != sitechan->hang ||
                      row.vang != sitechan->vang)) {

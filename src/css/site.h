@@ -1,23 +1,32 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/trace.h"
 
 namespace wavconv::css {
 
+inline constexpr std::size_t kLongestLine = 1024;                       // bytes of a table's line
+inline constexpr std::int64_t kLargestTable = std::int64_t{256} << 20;  // bytes, inflated
+
 // The station tables beside a header, `<base>.site` and `<base>.sitechan` (or their `.gz`):
 // where each station stood and how each channel was oriented, over ranges of days.
 class StationTables {
  public:
-  // The tables beside `header_path` (which ends in ".wfdisc"; any other header has none). A table
-  // that cannot be read, or a line that does not read, is reported in `problems` (one text a
-  // problem, "path: reason") and left out.
-  static StationTables load(const std::string& header_path, std::vector<std::string>& problems);
+  // The tables beside `header_path` (which ends in ".wfdisc"; any other header has none), read
+  // line by line, keeping the rows of the stations `wanted` says yes to, indexed by station (and
+  // channel). A line that does not read is reported in `problems` (one text a problem,
+  // "path: reason") and left out. A table that cannot be read, holds a line longer than 1024
+  // bytes or more than 256 MiB (inflated) is reported, left out whole, and sets `refused`.
+  static StationTables load(const std::string& header_path,
+                            const std::function<bool(std::string_view)>& wanted,
+                            std::vector<std::string>& problems, bool& refused);
 
   // Whether either table was found.
   bool any() const { return has_site_ || has_sitechan_; }
@@ -45,8 +54,8 @@ class StationTables {
   static std::optional<Sitechan> parse_sitechan(std::string_view line);
 
  private:
-  std::vector<Site> sites_;
-  std::vector<Sitechan> sitechans_;
+  std::unordered_map<std::string, std::vector<Site>> sites_;          // by station
+  std::unordered_map<std::string, std::vector<Sitechan>> sitechans_;  // by station NUL channel
   bool has_site_ = false, has_sitechan_ = false;
 };
 

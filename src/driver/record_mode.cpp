@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -112,7 +113,9 @@ class RecordRun {
   css::GzipStreams gzip_streams_;
   std::unique_ptr<gse::Writer> writer_;
   css::StationTables tables_;
-  std::int64_t selected_count_ = 0;  // the records the run converts
+  std::unordered_set<std::string> stations_;  // the stations the selected records name
+  bool table_refused_ = false;                // a station table was refused whole
+  std::int64_t selected_count_ = 0;           // the records the run converts
 };
 
 Record RecordRun::read_record(std::int64_t number, std::string_view line, bool placed) const {
@@ -143,9 +146,9 @@ void RecordRun::collect_inputs() {
     if (!line) break;
     if (!selected(number)) continue;
     ++selected_count_;
-    if (auto key = identity_key(read_record(number, *line, false).source.path)) {
-      inputs_.insert(*key);
-    }
+    Record record = read_record(number, *line, false);
+    if (auto key = identity_key(record.source.path)) inputs_.insert(*key);
+    stations_.insert(std::string(common::cut_at_blank(record.fields.sta)));
     if (settings_.record > 0) break;
   }
 }
@@ -344,12 +347,14 @@ void RecordRun::run() {
   int error = 0;
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   if (!records) stop_header_failed(header_path_, css::HeaderError::kOpen, error, console_);
+  collect_inputs();
   std::vector<std::string> problems;
-  tables_ = css::StationTables::load(header_path_, problems);
+  tables_ = css::StationTables::load(
+      header_path_, [this](std::string_view sta) { return stations_.count(std::string(sta)) > 0; },
+      problems, table_refused_);
   for (const std::string& problem : problems) {
     console_.write_error(common::error_line(common::printable(problem)));
   }
-  collect_inputs();
   // However the run ends, a /M run counts the records converted and the rest as refused.
   struct Count {
     RecordTally* tally;
@@ -407,6 +412,10 @@ void RecordRun::run() {
   if (refused > 0) {
     common::stop(" Error: " + std::to_string(refused) + " of " + std::to_string(chosen) +
                      (settings_.query ? " records cannot be converted" : " records not converted"),
+                 common::kFailure);
+  }
+  if (table_refused_) {
+    common::stop(" Error: a station table was refused; the records converted without it",
                  common::kFailure);
   }
   common::stop(" ", common::kSuccess);

@@ -12,6 +12,16 @@
 namespace wavconv::css {
 namespace {
 
+// The tables beside `header`, every station wanted; `refused` when one was refused whole.
+StationTables load(const std::string& header, std::vector<std::string>& problems,
+                   bool* refused = nullptr) {
+  bool any_refused = false;
+  StationTables tables = StationTables::load(
+      header, [](std::string_view) { return true; }, problems, any_refused);
+  if (refused) *refused = any_refused;
+  return tables;
+}
+
 // A site line in its 155 columns.
 std::string site(const char* sta, long ondate, long offdate, double lat, double lon, double elev) {
   char line[200];
@@ -67,7 +77,7 @@ TEST(StationTables, RowsThatApplyAndTheLaterOndate) {
   gzwrite(gz, chans.data(), static_cast<unsigned>(chans.size()));
   gzclose(gz);
   std::vector<std::string> problems;
-  StationTables tables = StationTables::load(dir.file("a.wfdisc"), problems);
+  StationTables tables = load(dir.file("a.wfdisc"), problems);
   ASSERT_TRUE(tables.any());
   EXPECT_EQ(problems,
             std::vector<std::string>{dir.file("a.site") + ": line 5 does not read, ignored"});
@@ -93,12 +103,12 @@ TEST(StationTables, RowsThatApplyAndTheLaterOndate) {
 TEST(StationTables, UnreadableTablesAreReportedAndNoneIsNothing) {
   testing::TempDir dir;
   std::vector<std::string> problems;
-  EXPECT_FALSE(StationTables::load(dir.file("a.wfdisc"), problems).any());
-  EXPECT_FALSE(StationTables::load(dir.file("a.hdr"), problems).any());  // not a .wfdisc
+  EXPECT_FALSE(load(dir.file("a.wfdisc"), problems).any());
+  EXPECT_FALSE(load(dir.file("a.hdr"), problems).any());  // not a .wfdisc
   EXPECT_TRUE(problems.empty());
   std::filesystem::create_directory(dir.file("a.site"));
   dir.write("a.sitechan.gz", "not gzip data at all");
-  EXPECT_FALSE(StationTables::load(dir.file("a.wfdisc"), problems).any());
+  EXPECT_FALSE(load(dir.file("a.wfdisc"), problems).any());
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_EQ(problems[0], dir.file("a.site") + ": not a regular file, table ignored");
   EXPECT_EQ(problems[1], dir.file("a.sitechan.gz") + ": holds damaged gzip data, table ignored");
@@ -108,9 +118,64 @@ TEST(StationTables, UnreadableTablesAreReportedAndNoneIsNothing) {
   gzwrite(gz, lines.data(), static_cast<unsigned>(lines.size()));
   gzclose(gz);
   problems.clear();
-  EXPECT_TRUE(StationTables::load(dir.file("b.wfdisc"), problems).any());
+  EXPECT_TRUE(load(dir.file("b.wfdisc"), problems).any());
   EXPECT_EQ(problems,
             std::vector<std::string>{dir.file("b.site.gz") + ": line 2 does not read, ignored"});
+}
+
+// The later ondate wins wherever its row stands in the file; only the stations asked for are
+// kept.
+TEST(StationTables, LaterOndateWinsAgainstFileOrderAndOnlyWantedStationsKept) {
+  testing::TempDir dir;
+  dir.write("a.site", site("ABC", 2001050, -1, 11, 21, 1) + "\n" +
+                          site("ABC", 2001001, -1, 10, 20, 1) + "\n" +
+                          site("XYZ", 2001001, -1, 50, 60, 2) + "\n" + "XYZ  not a line\n");
+  std::vector<std::string> problems;
+  bool refused = false;
+  StationTables tables = StationTables::load(
+      dir.file("a.wfdisc"), [](std::string_view sta) { return sta == "ABC"; }, problems, refused);
+  EXPECT_FALSE(refused);
+  EXPECT_TRUE(problems.empty());  // the line that does not read is another station's
+  EXPECT_DOUBLE_EQ(*tables.find("ABC", "BHZ", 2001060).placement.latitude, 11);
+  EXPECT_EQ(tables.find("ABC", "BHZ", 2001060).disagreeing, 2);
+  EXPECT_DOUBLE_EQ(*tables.find("ABC", "BHZ", 2001049).placement.latitude, 10);  // last day
+  EXPECT_FALSE(tables.find("XYZ", "BHZ", 2001060).located);
+}
+
+// A line longer than 1024 bytes (a sparse or binary file) or more than 256 MiB of inflated text
+// refuses the table whole, after reading no more than that.
+TEST(StationTables, HostileTablesAreRefusedWhole) {
+  testing::TempDir dir;
+  std::string good = site("ABC", 2001001, -1, 10, 20, 1);
+  dir.write("a.site", good + "\n" + std::string(1025, 'x') + "\n");
+  dir.write("b.site", good + "\r\n" + good.substr(0, 6) + std::string(1018, ' ') + "\r\n");
+  gzFile gz = gzopen(dir.file("c.site.gz").c_str(), "wb");
+  std::string newlines(1 << 20, '\n');
+  gzwrite(gz, good.data(), static_cast<unsigned>(good.size()));
+  for (int i = 0; i < 257; ++i)
+    gzwrite(gz, newlines.data(), static_cast<unsigned>(newlines.size()));
+  gzclose(gz);
+  struct Case {
+    const char* header;
+    std::string problem;  // empty: read
+  } cases[] = {
+      {"a.wfdisc", dir.file("a.site") + ": line 2 is longer than 1024 bytes, table ignored"},
+      {"b.wfdisc", ""},  // 1024 bytes and CR LF: the longest line there may be
+      {"c.wfdisc", dir.file("c.site.gz") + ": holds more than 256 MiB, table ignored"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.header);
+    std::vector<std::string> problems;
+    bool refused = false;
+    StationTables tables = load(dir.file(c.header), problems, &refused);
+    EXPECT_EQ(refused, !c.problem.empty());
+    EXPECT_EQ(tables.find("ABC", "BHZ", 2001060).located, c.problem.empty());
+    if (c.problem.empty()) {
+      EXPECT_EQ(problems.size(), 1u);  // its second line does not read
+    } else {
+      EXPECT_EQ(problems, std::vector<std::string>{c.problem});
+    }
+  }
 }
 
 }  // namespace

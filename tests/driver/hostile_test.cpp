@@ -211,6 +211,11 @@ const std::vector<Row> kRows = {
      {{'p', "144", "f4"}, {'w', "abc.w", "\x8f\x28\x4e\x31\x5f\x70\x09\xb1\x77\xcc\x2b\x31"}},
      {"/R", "/S", "/Tcm6", "hdr.wfdisc", "out.gse"}, " Record 1 (ABC BHZ): scaled by 1e12, calib 1 "
      "-> 1e-12, at most 5.65639e-05 count rounded\r\n \r\n\r\n", "", 0, "out.gse", false},
+    {"record mode: a station table with a line of binary junk is refused whole",
+     {{'w', "hdr.site", std::string(4096, '\0')}}, {"/R", "hdr.wfdisc"},
+     " Error: a station table was refused; the records converted without it\r\n",
+     "wavconv: hdr.site: line 1 is longer than 1024 bytes, table ignored\n", 1,
+     "ABC_BHZ_2001043_030709.gse", false},
     {"a header line of one word", {{'w', "hdr.wfdisc", "ABC"}}, kArgs, "",
      "\r\nrun-time error F6416: OPEN()\r\n- the header names no sample file: dfile (columns "
      "214-245) is blank\r\n", 1, "", false},
