@@ -1,6 +1,7 @@
 #include "common/field_edit.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +29,12 @@ std::string edit_real(double value, int width, int digits, int precision) {
     mantissa = "0";
     negative = false;
   } else {
+    // Correctly rounded like "%.16e", several times faster.
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.16e", std::fabs(value));
+    char* end = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                              std::chars_format::scientific, 16)
+                    .ptr;
+    *end = '\0';
     mantissa.push_back(buffer[0]);
     mantissa.append(buffer + 2, 16);
     e = std::atoi(buffer + 19) + 1;

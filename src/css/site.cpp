@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -67,9 +68,6 @@ bool dates_of(std::string_view line, std::size_t on_first, std::size_t on_last,
 
 std::string key_of(const StationTables::Site& row) { return row.sta; }
 std::string key_of(const StationTables::Sitechan& row) { return row.sta + '\0' + row.chan; }
-
-const std::vector<StationTables::Site> kNoSites;
-const std::vector<StationTables::Sitechan> kNoSitechans;
 
 bool applies(std::int64_t ondate, std::int64_t offdate, std::int64_t day) {
   return day >= ondate && (offdate == -1 || day <= offdate);
@@ -204,40 +202,66 @@ StationTables StationTables::load(const std::string& header_path,
   };
   read(base + ".site", parse_site, tables.sites_, tables.has_site_);
   read(base + ".sitechan", parse_sitechan, tables.sitechans_, tables.has_sitechan_);
+  auto by_ondate = [](const auto& a, const auto& b) { return a.ondate < b.ondate; };
+  for (auto& [key, rows] : tables.sites_) std::stable_sort(rows.begin(), rows.end(), by_ondate);
+  for (auto& [key, rows] : tables.sitechans_) {
+    std::stable_sort(rows.begin(), rows.end(), by_ondate);
+  }
   return tables;
 }
 
+namespace {
+
+// Of `rows` (sorted by ondate, ties in file order), the one that applies on `day` with the later
+// ondate (the first in the file among equals); with `counting`, how many applied when they did
+// not all say the same (else 0).
+template <typename Row, typename Same>
+const Row* winner(const std::vector<Row>& rows, std::int64_t day, bool counting, int& disagreeing,
+                  Same&& same) {
+  const Row* won = nullptr;
+  if (!counting) {
+    auto end = std::upper_bound(rows.begin(), rows.end(), day,
+                                [](std::int64_t d, const Row& row) { return d < row.ondate; });
+    for (auto it = end; it != rows.begin();) {
+      --it;
+      if (won && it->ondate != won->ondate) break;
+      if (applies(it->ondate, it->offdate, day)) won = &*it;
+    }
+    return won;
+  }
+  int applying = 0;
+  bool differ = false;
+  for (const Row& row : rows) {
+    if (!applies(row.ondate, row.offdate, day)) continue;
+    ++applying;
+    if (won && !same(row, *won)) differ = true;
+    if (!won || row.ondate > won->ondate) won = &row;
+  }
+  disagreeing += differ ? applying : 0;
+  return won;
+}
+
+}  // namespace
+
 StationTables::Found StationTables::find(std::string_view sta, std::string_view chan,
-                                         std::int64_t day) const {
+                                         std::int64_t day, bool counting) const {
   Found found;
   std::string station(common::cut_at_blank(sta)), channel(common::cut_at_blank(chan));
-  // Of the rows that apply, the one with the later ondate wins; rows that say otherwise are
-  // counted.
-  const Site* site = nullptr;
-  int applying_sites = 0;
-  bool sites_differ = false;
   auto sites = sites_.find(station);
-  for (const Site& row : sites == sites_.end() ? kNoSites : sites->second) {
-    if (!applies(row.ondate, row.offdate, day)) continue;
-    ++applying_sites;
-    if (site && (row.lat != site->lat || row.lon != site->lon || row.elev != site->elev)) {
-      sites_differ = true;
-    }
-    if (!site || row.ondate > site->ondate) site = &row;
-  }
-  const Sitechan* sitechan = nullptr;
-  int applying_chans = 0;
-  bool chans_differ = false;
+  const Site* site = sites == sites_.end()
+                         ? nullptr
+                         : winner(sites->second, day, counting, found.disagreeing,
+                                  [](const Site& a, const Site& b) {
+                                    return a.lat == b.lat && a.lon == b.lon && a.elev == b.elev;
+                                  });
   auto chans = sitechans_.find(station + '\0' + channel);
-  for (const Sitechan& row : chans == sitechans_.end() ? kNoSitechans : chans->second) {
-    if (!applies(row.ondate, row.offdate, day)) continue;
-    ++applying_chans;
-    if (sitechan && (row.edepth != sitechan->edepth || row.hang != sitechan->hang ||
-                     row.vang != sitechan->vang)) {
-      chans_differ = true;
-    }
-    if (!sitechan || row.ondate > sitechan->ondate) sitechan = &row;
-  }
+  const Sitechan* sitechan =
+      chans == sitechans_.end()
+          ? nullptr
+          : winner(chans->second, day, counting, found.disagreeing,
+                   [](const Sitechan& a, const Sitechan& b) {
+                     return a.edepth == b.edepth && a.hang == b.hang && a.vang == b.vang;
+                   });
   if (site) {
     found.placement.latitude = site->lat;
     found.placement.longitude = site->lon;
@@ -249,7 +273,6 @@ StationTables::Found StationTables::find(std::string_view sta, std::string_view 
     found.placement.vang = sitechan->vang;
   }
   found.located = found.placement.latitude && found.placement.longitude;
-  found.disagreeing = (sites_differ ? applying_sites : 0) + (chans_differ ? applying_chans : 0);
   return found;
 }
 

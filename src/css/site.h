@@ -36,8 +36,10 @@ class StationTables {
     bool located = false;  // latitude and longitude known
     int disagreeing = 0;   // rows that applied and disagreed (the later ondate won); 0 if none
   };
-  // What the rows of `sta` (and `chan`) that apply on day `day` (yyyyddd) say.
-  Found find(std::string_view sta, std::string_view chan, std::int64_t day) const;
+  // What the rows of `sta` (and `chan`) that apply on day `day` (yyyyddd) say; `disagreeing` is
+  // counted only when `counting` (it needs every row of the station).
+  Found find(std::string_view sta, std::string_view chan, std::int64_t day,
+             bool counting = true) const;
 
   struct Site {
     std::string sta;

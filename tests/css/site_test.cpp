@@ -140,6 +140,23 @@ TEST(StationTables, LaterOndateWinsAgainstFileOrderAndOnlyWantedStationsKept) {
   EXPECT_EQ(tables.find("ABC", "BHZ", 2001060).disagreeing, 2);
   EXPECT_DOUBLE_EQ(*tables.find("ABC", "BHZ", 2001049).placement.latitude, 10);  // last day
   EXPECT_FALSE(tables.find("XYZ", "BHZ", 2001060).located);
+  // Without counting the disagreements (the conversion's look-up) the same rows win, ties of
+  // ondate included (the first in the file), and closed ranges end on their offdate.
+  dir.write("b.site", site("ABC", 2001050, 2001080, 11, 21, 1) + "\n" +
+                          site("ABC", 2001001, -1, 10, 20, 1) + "\n" +
+                          site("ABC", 2001050, -1, 12, 22, 1) + "\n" +
+                          site("ABC", 2001100, 2001100, 13, 23, 1) + "\n");
+  StationTables more = load(dir.file("b.wfdisc"), problems);
+  for (std::int64_t day : {2000366, 2001001, 2001049, 2001050, 2001080, 2001081, 2001100,
+                           2001101}) {
+    SCOPED_TRACE(day);
+    auto counted = more.find("ABC", "BHZ", day), fast = more.find("ABC", "BHZ", day, false);
+    EXPECT_EQ(counted.placement.latitude, fast.placement.latitude);
+    EXPECT_EQ(fast.disagreeing, 0);
+  }
+  EXPECT_EQ(*more.find("ABC", "BHZ", 2001060, false).placement.latitude, 11);
+  EXPECT_EQ(*more.find("ABC", "BHZ", 2001081, false).placement.latitude, 12);
+  EXPECT_EQ(*more.find("ABC", "BHZ", 2001100, false).placement.latitude, 13);
 }
 
 // A line longer than 1024 bytes (a sparse or binary file) or more than 256 MiB of inflated text
