@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "common/platform.h"
 
@@ -25,27 +26,61 @@ int open_file(const std::string& path, int flags, int mode) {
   return fd;
 }
 
+namespace {
+
+// Whether the kernel's protection against planted links would refuse to follow the link
+// `info` (from lstat) in `folder`: a sticky, world-writable folder, and the link belongs neither
+// to this user nor to the folder's owner.
+bool planted(const struct stat& info, const std::string& folder) {
+  struct stat folder_info;
+  return ::stat(folder.c_str(), &folder_info) == 0 && (folder_info.st_mode & S_ISVTX) &&
+         (folder_info.st_mode & S_IWOTH) && info.st_uid != ::geteuid() &&
+         info.st_uid != folder_info.st_uid;
+}
+
+}  // namespace
+
 std::optional<std::string> follow_links(std::string path) {
-  for (int depth = 0; depth < 40; ++depth) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
-    std::size_t last = path.find_last_of('/');
-    std::string folder = last == std::string::npos ? "." : last == 0 ? "/" : path.substr(0, last);
-    struct stat folder_info;
-    if (::stat(folder.c_str(), &folder_info) == 0 && (folder_info.st_mode & S_ISVTX) &&
-        (folder_info.st_mode & S_IWOTH) && info.st_uid != ::geteuid() &&
-        info.st_uid != folder_info.st_uid) {
-      return std::nullopt;
+  // The path component by component, every link on the way followed (and judged) where it
+  // stands; what does not exist is kept as it is.
+  std::string done = !path.empty() && path[0] == '/' ? "/" : "";
+  std::vector<std::string> rest;  // the components still to walk, the next one last
+  auto push = [&rest](std::string_view text) {
+    std::vector<std::string> parts;
+    for (std::size_t start = 0; start <= text.size();) {
+      std::size_t end = std::min(text.find('/', start), text.size());
+      if (end > start) parts.emplace_back(text.substr(start, end - start));
+      start = end + 1;
     }
+    rest.insert(rest.end(), parts.rbegin(), parts.rend());
+  };
+  push(path);
+  int links = 0;
+  while (!rest.empty()) {
+    std::string part = std::move(rest.back());
+    rest.pop_back();
+    if (part == ".") continue;
+    std::string candidate = done;
+    if (!candidate.empty() && candidate.back() != '/') candidate.push_back('/');
+    candidate.append(part);
+    struct stat info;
+    if (part == ".." || ::lstat(candidate.c_str(), &info) != 0 || !S_ISLNK(info.st_mode) ||
+        ++links > 40) {
+      done = std::move(candidate);
+      continue;
+    }
+    if (planted(info, done.empty() ? "." : done)) return std::nullopt;
     std::string target(4096, '\0');
-    ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
+    ssize_t length = ::readlink(candidate.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+      done = std::move(candidate);
+      continue;
+    }
     target.resize(static_cast<std::size_t>(length));
-    std::size_t slash = path.find_last_of('/');
-    path = target[0] == '/' || slash == std::string::npos ? target
-                                                          : path.substr(0, slash + 1) + target;
+    if (target[0] == '/') done.assign(1, '/');
+    push(target);
   }
-  return path;
+  return done.empty() ? std::string(".") : done;
 }
 
 int named_descriptor(const std::string& path) {

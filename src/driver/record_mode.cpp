@@ -130,9 +130,8 @@ Record RecordRun::read_record(std::int64_t number, std::string_view line, bool p
   if (placed && tables_.any() && !record.unread && std::fabs(record.fields.time) < kLargest) {
     common::Calendar day =
         common::to_calendar(static_cast<std::int64_t>(std::floor(record.fields.time)));
-    record.station =
-        tables_.find(record.fields.sta, record.fields.chan, day.year * 1000 + day.day_of_year,
-                     settings_.query);
+    record.station = tables_.find(record.fields.sta, record.fields.chan,
+                                  day.year * 1000 + day.day_of_year, settings_.query);
   }
   return record;
 }

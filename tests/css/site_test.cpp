@@ -147,8 +147,8 @@ TEST(StationTables, LaterOndateWinsAgainstFileOrderAndOnlyWantedStationsKept) {
                           site("ABC", 2001050, -1, 12, 22, 1) + "\n" +
                           site("ABC", 2001100, 2001100, 13, 23, 1) + "\n");
   StationTables more = load(dir.file("b.wfdisc"), problems);
-  for (std::int64_t day : {2000366, 2001001, 2001049, 2001050, 2001080, 2001081, 2001100,
-                           2001101}) {
+  for (std::int64_t day :
+       {2000366, 2001001, 2001049, 2001050, 2001080, 2001081, 2001100, 2001101}) {
     SCOPED_TRACE(day);
     auto counted = more.find("ABC", "BHZ", day), fast = more.find("ABC", "BHZ", day, false);
     EXPECT_EQ(counted.placement.latitude, fast.placement.latitude);

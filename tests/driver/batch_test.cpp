@@ -157,6 +157,25 @@ TEST(Batch, PlantedLinkInASharedFolderIsNotFollowed) {
   EXPECT_EQ(owner.status, 0);
   EXPECT_EQ(dir.read("precious.gse").substr(0, 4), "WID1");
   EXPECT_NE(dir.read("precious.gse"), "WID1 precious");
+  // A planted link to a folder, anywhere on the output's path, is judged the same way.
+  fs::create_directory(dir.file("victim"));
+  ASSERT_EQ(::chown(dir.file("victim").c_str(), kVictim, kVictim), 0);
+  fs::create_symlink("victim", dir.file("d"));
+  ASSERT_EQ(::lchown(dir.file("d").c_str(), kAttacker, kAttacker), 0);
+  for (const char* output : {"d/out.gse", "./d/../d/out.gse"}) {
+    SCOPED_TRACE(output);
+    RunResult through = run_binary(dir.path(), {"hdr.wfdisc", output}, {.user = kVictim});
+    EXPECT_EQ(through.status, 1);
+    EXPECT_EQ(through.err, std::string("wavconv: ") + output +
+                               ": link in a shared folder owned by another user, not followed\n");
+    EXPECT_FALSE(fs::exists(dir.file("victim/out.gse")));
+  }
+  RunResult attacker = run_binary(dir.path(), {"hdr.wfdisc", "d/out.gse"}, {.user = kAttacker});
+  EXPECT_NE(attacker.status, 0);  // its own link, but no right to write in the folder
+  fs::permissions(dir.file("victim"), fs::perms::all);
+  RunResult followed = run_binary(dir.path(), {"hdr.wfdisc", "d/out.gse"}, {.user = kAttacker});
+  EXPECT_EQ(followed.status, 0);
+  EXPECT_EQ(dir.read("victim/out.gse").substr(0, 4), "WID1");
 }
 
 TEST(Batch, ParallelRunsOntoOneNameLeaveOneWholeBlock) {
