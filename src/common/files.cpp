@@ -111,8 +111,9 @@ namespace {
 // run each hold at most one temporary file at a time, and there are at most 64 of them (/P),
 // far fewer than the slots.
 constexpr int kSignalSlots = 256;
-constexpr std::size_t kSlotPath = 4096;
-char slot_paths[kSignalSlots][kSlotPath];
+constexpr std::size_t kSlotPath = 1024;
+char slot_paths[kSignalSlots][kSlotPath];  // the file's name in its folder (see removal_name)
+int slot_folders[kSignalSlots];            // the folder's descriptor
 std::atomic<int> slot_state[kSignalSlots];
 static_assert(std::atomic<int>::is_always_lock_free);
 
@@ -126,12 +127,13 @@ std::atomic<std::uint64_t> bytes_kept_total{0};
 std::atomic<int> creating{0};
 std::atomic<bool> dying{false};
 
-int take_signal_slot(const std::string& path) {
+int take_signal_slot(int folder, const std::string& path) {
   if (path.size() >= kSlotPath) return -1;
   for (int i = 0; i < kSignalSlots; ++i) {
     int expected = 0;
     if (!slot_state[i].compare_exchange_strong(expected, 1)) continue;
     std::memcpy(slot_paths[i], path.c_str(), path.size() + 1);
+    slot_folders[i] = folder;
     slot_state[i].store(2);
     return i;
   }
@@ -162,7 +164,7 @@ extern "C" void remove_temporaries_and_end(int signal) {
   while (creating.load() > 0) {
   }
   for (int i = 0; i < kSignalSlots; ++i) {
-    if (slot_state[i].load() == 2) ::unlink(slot_paths[i]);
+    if (slot_state[i].load() == 2) platform::remove_named(slot_folders[i], slot_paths[i]);
   }
   const char* unit = interrupted_unit.load();
   long long after = interrupted_after.load();
@@ -189,38 +191,42 @@ bool holds_gse(const std::string& path, int& error) {
   return false;
 }
 
-// The temporary file's name beside `target`: ".<name>.XXXXXX.tmp", the name shortened when the
-// whole would be longer than a directory entry may be.
-std::string temporary_name(const std::string& target) {
-  std::size_t slash = target.find_last_of("/\\");
-  std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+// The temporary file's name beside the file `name`: ".<name>.XXXXXX.tmp", the name shortened
+// when the whole would be longer than a directory entry may be.
+std::string temporary_name(std::string name) {
   constexpr std::size_t kAdded = std::string_view("..XXXXXX.tmp").size();
-  std::string name = target.substr(name_start);
   if (name.size() + kAdded > platform::kMaxNameLength) {
     name.resize(platform::kMaxNameLength - kAdded);
   }
-  return target.substr(0, name_start) + "." + name + ".XXXXXX.tmp";
+  return "." + name + ".XXXXXX.tmp";
 }
 
 }  // namespace
 
 void prepare_process() { platform::prepare_process(remove_temporaries_and_end); }
 
-OutputFile::OutputFile(FileHandle file, std::string target, std::string temporary,
-                       bool target_existed)
+OutputFile::OutputFile(FileHandle file, std::string target, bool target_existed,
+                       platform::Folder folder, std::string temporary, std::string target_name)
     : file_(std::move(file)),
       target_(std::move(target)),
+      folder_(std::move(folder)),
       temporary_(std::move(temporary)),
+      target_name_(std::move(target_name)),
       target_existed_(target_existed),
-      signal_slot_(temporary_.empty() ? -1 : take_signal_slot(temporary_)),
+      signal_slot_(temporary_.empty()
+                       ? -1
+                       : take_signal_slot(folder_.fd, platform::removal_name(folder_, temporary_))),
       buffer_(new char[kBufferSize]) {}
 
-OutputFile::~OutputFile() { remove_temporary(); }
+OutputFile::~OutputFile() {
+  remove_temporary();
+  platform::close_folder(folder_);
+}
 
 void OutputFile::remove_temporary() {
   if (temporary_.empty()) return;
   file_.close();
-  ::unlink(temporary_.c_str());
+  platform::remove_named(folder_.fd, platform::removal_name(folder_, temporary_).c_str());
   forget_temporary();
 }
 
@@ -314,7 +320,7 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
   Target target;
   Open result = examine(path, target, error);
   if (result == Open::kWriteFails) {
-    file.reset(new OutputFile(FileHandle(), target.path, "", true));
+    file.reset(new OutputFile(FileHandle(), target.path, true));
     file->fail(error);
     return result;
   }
@@ -326,7 +332,7 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
       error = errno;
       return Open::kFailed;
     }
-    file.reset(new OutputFile(std::move(handle), path, "", true));
+    file.reset(new OutputFile(std::move(handle), path, true));
     return Open::kOpened;
   }
   if (target.exists && !S_ISREG(target.info.st_mode)) {
@@ -335,10 +341,22 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
       error = errno;
       return Open::kFailed;
     }
-    file.reset(new OutputFile(std::move(handle), target.path, "", true));
+    file.reset(new OutputFile(std::move(handle), target.path, true));
     return Open::kOpened;
   }
-  std::string temporary = temporary_name(target.path);
+  // The temporary file is made in the target's folder, by name: the whole path may be as long
+  // as the system allows for the target's.
+  std::size_t slash = target.path.find_last_of(platform::kPathSeparators);
+  std::string name = slash == std::string::npos ? target.path : target.path.substr(slash + 1);
+  platform::Folder folder =
+      platform::open_folder(slash == std::string::npos ? "" : target.path.substr(0, slash + 1));
+#ifndef _WIN32
+  if (folder.fd < 0) {
+    error = errno;
+    return Open::kFailed;
+  }
+#endif
+  std::string temporary = temporary_name(name);
   {
     // The signals that remove temporary files wait until this one is known to their handler:
     // in this thread they are held; a handler running in another thread waits for `creating`.
@@ -349,14 +367,18 @@ OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<Outpu
       error = EINTR;
       return Open::kFailed;
     }
-    FileHandle handle(platform::create_unique(temporary));
+    FileHandle handle(platform::create_unique(folder, temporary));
     error = handle.valid() ? 0 : errno;
     if (handle.valid()) {
-      file.reset(new OutputFile(std::move(handle), target.path, temporary, target.exists));
+      file.reset(new OutputFile(std::move(handle), target.path, target.exists, std::move(folder),
+                                temporary, name));
     }
     creating.fetch_sub(1);
   }
-  if (!file) return Open::kFailed;
+  if (!file) {
+    platform::close_folder(folder);
+    return Open::kFailed;
+  }
   // The new file takes the mode an ordinary creation would give, or the replaced file's.
   platform::take_mode(file->file_.get(), target.exists ? &target.info : nullptr);
   return Open::kOpened;
@@ -433,7 +455,7 @@ bool OutputFile::close() {
     fail(kWrittenByEarlier);
   }
   if (ok_ && !temporary_.empty()) {
-    if (!platform::replace_file(temporary_, target_, target_existed_)) {
+    if (!platform::replace_file(folder_, temporary_, target_name_, target_existed_)) {
       fail(errno);
     } else {
       forget_temporary();

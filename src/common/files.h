@@ -127,7 +127,10 @@ class OutputFile : public LineSink {
   // Every check open() makes before it creates anything; kOpened when the output may be opened.
   static Open examine(const std::string& path, Target& target, int& error);
 
-  OutputFile(FileHandle file, std::string target, std::string temporary, bool target_existed);
+  // `temporary`: the name in `folder` of the file written, to take `target_name` there; empty
+  // when the target is written directly.
+  OutputFile(FileHandle file, std::string target, bool target_existed, platform::Folder folder = {},
+             std::string temporary = {}, std::string target_name = {});
   bool fail(int error);
   bool write_out(const char* data, std::size_t size);
   bool flush();
@@ -137,7 +140,9 @@ class OutputFile : public LineSink {
 
   FileHandle file_;
   std::string target_;
-  std::string temporary_;  // empty when the target is written directly
+  platform::Folder folder_;  // the target's folder, held while a temporary file is in it
+  std::string temporary_;    // the temporary file's name there; empty when written directly
+  std::string target_name_;  // the target's name there
   bool target_existed_;
   int signal_slot_ = -1;  // where the temporary file is known to the signal handler
   std::unique_ptr<char[]> buffer_;

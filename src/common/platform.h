@@ -54,16 +54,36 @@ bool may_create_in(const std::string& folder);
 // Writes the file's data at `fd` through to the disk. False with errno set.
 bool flush_data(int fd);
 
-// Creates a new file exclusively from `name` ending in "XXXXXX.tmp", whose X's it replaces.
-// -1 with errno set.
-int create_unique(std::string& name);
+// A folder in which files are made, put in place and removed by their names alone, so that a
+// path as long as the system accepts is not made too long by a temporary name beside it. On
+// POSIX systems the folder is held open (`fd`); elsewhere its path is kept.
+struct Folder {
+  int fd = -1;
+  std::string path;  // with its separator at the end, or empty for the current folder
+};
+
+// The folder `path` (empty: the current one); fd -1 with errno set when it cannot be opened.
+Folder open_folder(const std::string& path);
+void close_folder(Folder& folder);
+
+// Creates a new file exclusively in `folder` from `name` ending in "XXXXXX.tmp", whose X's it
+// replaces. -1 with errno set.
+int create_unique(const Folder& folder, std::string& name);
+
+// The text that names the file `name` of `folder` to remove_named() in a signal handler.
+std::string removal_name(const Folder& folder, const std::string& name);
+
+// Removes the file that removal_name() named, `folder_fd` being the folder's; safe in a signal
+// handler.
+void remove_named(int folder_fd, const char* name);
 
 // Gives the new file at `fd` the permission bits (and, for root, the owner) of `replaced`, the
 // file it is to replace, or those of an ordinary creation when there is none.
 void take_mode(int fd, const struct stat* replaced);
 
-// Puts the file `temporary` at `target` in one step. False with errno set.
-bool replace_file(const std::string& temporary, const std::string& target, bool target_exists);
+// Puts the file `temporary` of `folder` at its `target` there in one step. False with errno set.
+bool replace_file(const Folder& folder, const std::string& temporary, const std::string& target,
+                  bool target_exists);
 
 // Reads up to `size` bytes from byte `offset` of `fd`; the count read, -1 on an error.
 long long read_at(int fd, void* data, std::size_t size, std::int64_t offset);

@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 #include <vector>
 
@@ -113,7 +115,42 @@ bool flush_data(int fd) {
   return result == 0;
 }
 
-int create_unique(std::string& name) { return ::mkostemps(name.data(), 4, O_CLOEXEC); }
+Folder open_folder(const std::string& path) {
+  Folder folder;
+  folder.path = path;
+  folder.fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return folder;
+}
+
+void close_folder(Folder& folder) {
+  if (folder.fd >= 0) ::close(folder.fd);
+  folder.fd = -1;
+}
+
+int create_unique(const Folder& folder, std::string& name) {
+  // The X's become random letters; a name that exists already is tried again with others.
+  static std::atomic<std::uint64_t> counter{0};
+  std::uint64_t seed = (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                       static_cast<std::uint64_t>(::time(nullptr)) ^
+                       reinterpret_cast<std::uintptr_t>(&name);
+  const std::size_t x = name.size() - 10;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::uint64_t r = seed ^ (counter.fetch_add(1) * 0x9e3779b97f4a7c15ULL);
+    r ^= r >> 29;
+    r *= 0xbf58476d1ce4e5b9ULL;
+    r ^= r >> 32;
+    for (std::size_t i = 0; i < 6; ++i, r /= 52) {
+      name[x + i] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"[r % 52];
+    }
+    int fd = ::openat(folder.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+std::string removal_name(const Folder&, const std::string& name) { return name; }
+
+void remove_named(int folder_fd, const char* name) { ::unlinkat(folder_fd, name, 0); }
 
 void take_mode(int fd, const struct stat* replaced) {
   if (!replaced) {
@@ -132,17 +169,18 @@ void take_mode(int fd, const struct stat* replaced) {
   }
 }
 
-bool replace_file(const std::string& temporary, const std::string& target, bool target_exists) {
+bool replace_file(const Folder& folder, const std::string& temporary, const std::string& target,
+                  bool target_exists) {
   // Exchanging the names, then removing the old file under the temporary name, avoids the
   // write-out that some file systems start on a rename over an existing file.
 #ifdef RENAME_EXCHANGE
   if (target_exists &&
-      ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-    ::unlink(temporary.c_str());
+      ::renameat2(folder.fd, temporary.c_str(), folder.fd, target.c_str(), RENAME_EXCHANGE) == 0) {
+    ::unlinkat(folder.fd, temporary.c_str(), 0);
     return true;
   }
 #endif
-  return ::rename(temporary.c_str(), target.c_str()) == 0;
+  return ::renameat(folder.fd, temporary.c_str(), folder.fd, target.c_str()) == 0;
 }
 
 long long read_at(int fd, void* data, std::size_t size, std::int64_t offset) {

@@ -26,23 +26,39 @@ int duplicate(int fd) { return ::_dup(fd); }
 
 bool flush_data(int fd) { return ::_commit(fd) == 0; }
 
-int create_unique(std::string& name) {
+Folder open_folder(const std::string& path) {
+  Folder folder;
+  folder.path = path;
+  return folder;
+}
+
+void close_folder(Folder&) {}
+
+int create_unique(const Folder& folder, std::string& name) {
   // The X's become random letters; a name that exists already is tried again with others.
   static std::mt19937 random(std::random_device{}() ^ ::GetCurrentProcessId());
   const std::size_t x = name.size() - 10;
   for (int attempt = 0; attempt < 100; ++attempt) {
     for (std::size_t i = 0; i < 6; ++i) name[x + i] = "abcdefghijklmnopqrstuvwxyz"[random() % 26];
-    int fd = ::_open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                     _S_IREAD | _S_IWRITE);
+    int fd =
+        ::_open((folder.path + name).c_str(),
+                _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
 }
 
+std::string removal_name(const Folder& folder, const std::string& name) {
+  return folder.path + name;
+}
+
+void remove_named(int, const char* name) { ::_unlink(name); }
+
 void take_mode(int, const struct stat*) {}
 
-bool replace_file(const std::string& temporary, const std::string& target, bool) {
-  if (::MoveFileExA(temporary.c_str(), target.c_str(),
+bool replace_file(const Folder& folder, const std::string& temporary, const std::string& target,
+                  bool) {
+  if (::MoveFileExA((folder.path + temporary).c_str(), (folder.path + target).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }

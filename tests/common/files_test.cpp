@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "test_support.h"
@@ -113,6 +114,30 @@ TEST(OutputFileReplace, LongestNamesGetAShorterTemporaryName) {
     EXPECT_EQ(dir.read(name), "new\r\n");
   }
   EXPECT_EQ(testing::snapshot(dir.path()).size(), 3u);
+}
+
+// A path as long as the system accepts (4,095 bytes) is written and replaced: the temporary
+// name beside it is used relative to its folder, never as a longer path.
+TEST(OutputFileReplace, PathsUpToTheSystemsLimit) {
+  testing::TempDir dir;
+  std::string folder = dir.path().string();
+  while (folder.size() < 4095 - 260) {
+    folder += "/" + std::string(200, 'd');
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0) << folder.size();
+  }
+  for (std::size_t total : {4084u, 4095u}) {
+    SCOPED_TRACE(total);
+    std::string path = folder + "/" + std::string(total - folder.size() - 1, 'n');
+    ASSERT_EQ(path.size(), total);
+    for (const char* text : {"WID1 first", "WID1 second"}) {
+      std::unique_ptr<OutputFile> file;
+      int error = 0;
+      ASSERT_EQ(OutputFile::open(path, file, error), OutputFile::Open::kOpened) << error;
+      ASSERT_TRUE(file->put_line(text) && file->close()) << file->error();
+      EXPECT_EQ(testing::read_file(path), std::string(text) + "\r\n");
+    }
+  }
+  EXPECT_EQ(testing::snapshot(folder).size(), 2u);  // no temporary file left
 }
 
 // Standard descriptors named by path are written as they are: appended where they append,
