@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -151,32 +152,45 @@ bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
 }
 
 // The samples in decimal, one blank between them, lines of at most 80 characters ended by LF,
-// written out in pieces.
+// formatted in pieces straight into the sink's buffer where it offers one.
 bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink) {
-  constexpr std::size_t kPiece = 1 << 17;
-  std::string text;
+  constexpr std::size_t kChunk = 16384;
+  constexpr std::size_t kRoom = kChunk * 12 + 16;  // a sign, ten digits and a blank or LF each
+  std::unique_ptr<char[]> own;
   std::size_t column = 0;
-  char value[16];
-  for (std::int32_t v : samples) {
-    std::size_t n =
-        static_cast<std::size_t>(std::to_chars(value, value + sizeof value, v).ptr - value);
-    if (column > 0 && column + 1 + n > kDataLine) {
-      text.push_back('\n');
-      column = 0;
+  for (std::size_t begin = 0; begin < samples.size(); begin += kChunk) {
+    std::size_t end = std::min(samples.size(), begin + kChunk);
+    char* start = sink.reserve(kRoom);
+    if (!start) {
+      if (!own) own.reset(new char[kRoom]);
+      start = own.get();
     }
-    if (column > 0) {
-      text.push_back(' ');
-      ++column;
+    char* out = start;
+    for (std::size_t i = begin; i < end; ++i) {
+      char value[12];
+      std::size_t n = static_cast<std::size_t>(
+          std::to_chars(value, value + sizeof value, samples[i]).ptr - value);
+      if (column > 0 && column + 1 + n > kDataLine) {
+        *out++ = '\n';
+        column = 0;
+      }
+      if (column > 0) {
+        *out++ = ' ';
+        ++column;
+      }
+      std::memcpy(out, value, n);
+      out += n;
+      column += n;
     }
-    text.append(value, n);
-    column += n;
-    if (text.size() >= kPiece) {
-      if (!sink.put_lines(text)) return false;
-      text.clear();
+    if (end == samples.size() && column > 0) *out++ = '\n';
+    std::size_t used = static_cast<std::size_t>(out - start);
+    if (start != own.get()) {
+      sink.commit(used);
+    } else if (!sink.put_lines(std::string_view(start, used))) {
+      return false;
     }
   }
-  if (column > 0) text.push_back('\n');
-  return text.empty() || sink.put_lines(text);
+  return true;
 }
 
 // Bare GSE2.0 blocks with CM6 or INT data.
