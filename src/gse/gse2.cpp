@@ -115,12 +115,6 @@ std::string sta2_line(const common::Placement& p) {
   return line;
 }
 
-std::int64_t checksum_of(std::span<const std::int32_t> samples) {
-  Checksum checksum;
-  for (std::int32_t v : samples) checksum.add(v);
-  return checksum.value();
-}
-
 // CM6 characters in lines of 80, formatted in pieces straight into the sink's buffer where it
 // offers one; the checksum of the samples in the same pass.
 bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
@@ -151,12 +145,42 @@ bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
   return true;
 }
 
+// The number of decimal digits of `u`.
+inline std::size_t decimal_digits(std::uint32_t u) {
+  static constexpr std::uint32_t kPowers[] = {0,      10,      100,      1000,      10000,
+                                              100000, 1000000, 10000000, 100000000, 1000000000};
+  const int t = ((32 - __builtin_clz(u | 1)) * 1233) >> 12;
+  return static_cast<std::size_t>(t - (u < kPowers[t]) + 1);
+}
+
+// The `n` decimal digits of `u` ending at `end`, written backwards two at a time.
+inline void put_digits(char* end, std::uint32_t u) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  while (u >= 100) {
+    const std::uint32_t pair = u % 100;
+    u /= 100;
+    end -= 2;
+    std::memcpy(end, kPairs + 2 * pair, 2);
+  }
+  if (u >= 10) {
+    std::memcpy(end - 2, kPairs + 2 * u, 2);
+  } else {
+    end[-1] = static_cast<char>('0' + u);
+  }
+}
+
 // The samples in decimal, one blank between them, lines of at most 80 characters ended by LF,
-// formatted in pieces straight into the sink's buffer where it offers one.
-bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink) {
+// formatted in pieces straight into the sink's buffer where it offers one; their checksum in
+// the same pass.
+bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink,
+               std::int64_t& checksum_value) {
   constexpr std::size_t kChunk = 16384;
   constexpr std::size_t kRoom = kChunk * 12 + 16;  // a sign, ten digits and a blank or LF each
   std::unique_ptr<char[]> own;
+  Checksum checksum;
   std::size_t column = 0;
   for (std::size_t begin = 0; begin < samples.size(); begin += kChunk) {
     std::size_t end = std::min(samples.size(), begin + kChunk);
@@ -167,18 +191,18 @@ bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink) {
     }
     char* out = start;
     for (std::size_t i = begin; i < end; ++i) {
-      char value[12];
-      std::size_t n = static_cast<std::size_t>(
-          std::to_chars(value, value + sizeof value, samples[i]).ptr - value);
-      if (column > 0 && column + 1 + n > kDataLine) {
-        *out++ = '\n';
-        column = 0;
-      }
+      const std::int32_t v = samples[i];
+      checksum.add(v);
+      const std::uint32_t u =
+          v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+      const std::size_t n = decimal_digits(u) + (v < 0);
       if (column > 0) {
-        *out++ = ' ';
-        ++column;
+        const bool fits = column + 1 + n <= kDataLine;
+        *out++ = fits ? ' ' : '\n';
+        column = fits ? column + 1 : 0;
       }
-      std::memcpy(out, value, n);
+      *out = '-';  // overwritten by the first digit when there is no sign
+      put_digits(out + n, u);
       out += n;
       column += n;
     }
@@ -190,6 +214,7 @@ bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink) {
       return false;
     }
   }
+  checksum_value = checksum.value();
   return true;
 }
 
@@ -225,10 +250,10 @@ class Gse2Writer : public Writer {
         wid2_line(trace, cm6_ ? "CM6" : "INT") + "\n" + sta2_line(trace.placement) + "\nDAT2\n";
     if (!sink.put_lines(head)) return result;
     std::int64_t checksum = 0;
-    if (cm6_ ? !write_cm6(trace.samples, sink, checksum) : !write_int(trace.samples, sink)) {
+    if (cm6_ ? !write_cm6(trace.samples, sink, checksum)
+             : !write_int(trace.samples, sink, checksum)) {
       return result;
     }
-    if (!cm6_) checksum = checksum_of(trace.samples);
     if (!sink.put_lines(format("CHK2 %8lld\n", static_cast<long long>(checksum)))) return result;
     result.written = true;
     return result;

@@ -219,6 +219,11 @@ TEST(Gse2, IntegerLinesOfAtMostEightyCharacters) {
   Samples samples;
   for (int i = 0; i < 40; ++i) samples.push_back(i % 2 ? -1234567 : 89);
   samples.push_back(INT32_MIN);
+  // Every count of digits, at both of its ends and both signs.
+  for (std::int64_t p = 10; p <= 1'000'000'000; p *= 10) {
+    for (std::int64_t v : {p - 1, p, -p, 1 - p}) samples.push_back(static_cast<std::int32_t>(v));
+  }
+  samples.insert(samples.end(), {0, INT32_MAX, 0});
   std::vector<std::string> lines = lines_of("int", example_trace(samples));
   std::string joined;
   for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
