@@ -42,22 +42,6 @@ extremes(const std::int32_t* values, std::size_t count) {
 
 }  // namespace
 
-std::shared_ptr<gzFile_s> GzipStreams::get(const std::string& path, common::FileHandle& file) {
-  if (stream_ && path == path_) {
-    int error = Z_OK;
-    gzerror(stream_.get(), &error);
-    if (error == Z_OK) return stream_;
-  }
-  stream_.reset();
-  gzFile gz = gzdopen(file.get(), "rb");
-  if (!gz) return nullptr;
-  file.release();
-  gzbuffer(gz, 1 << 17);
-  stream_.reset(gz, GzClose{});
-  path_ = path;
-  return stream_;
-}
-
 std::variant<SampleReader, Refusal> SampleReader::open(const SampleSource& source,
                                                        GzipStreams* streams) {
   common::FileHandle file = common::open_for_reading(source.path);
@@ -75,13 +59,11 @@ std::variant<SampleReader, Refusal> SampleReader::open(const SampleSource& sourc
     return Refusal{"sample file " + source.path + " is no regular file", 0, source.path,
                    Failure::kNotRegular};
   }
-  std::shared_ptr<gzFile_s> gz;
+  std::shared_ptr<GzipFile> gz;
   if (source.gzip) {
     GzipStreams own;
     gz = (streams ? *streams : own).get(source.path, file);
-    if (!gz) return Refusal{"sample file " + source.path + " cannot be read as gzip data"};
-    if (gzdirect(gz.get()))
-      return Refusal{"sample file " + source.path + " holds damaged gzip data"};
+    if (!gz->is_gzip()) return Refusal{"sample file " + source.path + " holds damaged gzip data"};
   }
   const std::int64_t size = info.st_size;  // of a plain file
   const auto w = static_cast<std::int64_t>(width(*type));
@@ -141,22 +123,9 @@ Refusal SampleReader::damaged() const {
 std::size_t SampleReader::read_bytes(std::int64_t position, unsigned char* data, std::size_t size) {
   std::size_t done = 0;
   if (gz_) {
-    if (gzseek(gz_.get(), position, SEEK_SET) != position) {
-      damaged_ = true;
-      return 0;
-    }
-    while (done < size) {
-      unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size - done, 1u << 30));
-      int got = gzread(gz_.get(), data + done, chunk);
-      if (got <= 0) break;
-      done += static_cast<std::size_t>(got);
-    }
-    if (done < size) {
-      // The end of the data: a stream cut short or damaged is no end.
-      int error = Z_OK;
-      gzerror(gz_.get(), &error);
-      damaged_ = damaged_ || error != Z_OK;
-    }
+    done = gz_->read(position, data, size);
+    // The end of the data: a stream cut short or damaged is no end.
+    damaged_ = damaged_ || gz_->damaged();
     return done;
   }
   while (done < size) {
@@ -170,11 +139,11 @@ std::size_t SampleReader::read_bytes(std::int64_t position, unsigned char* data,
 }
 
 bool SampleReader::reaches(std::int64_t position, std::int64_t& size) {
-  // A byte the stream has passed exists; going back for it would inflate the stream again.
-  if (gztell(gz_.get()) > position) return true;
+  // A byte the stream has passed exists; it need not be read again.
+  if (gz_->reached() > position) return true;
   unsigned char byte;
   if (read_bytes(position, &byte, 1) == 1) return true;
-  size = damaged_ ? 0 : static_cast<std::int64_t>(gztell(gz_.get()));
+  size = damaged_ ? 0 : gz_->reached();
   return false;
 }
 
@@ -311,7 +280,7 @@ std::optional<Refusal> SampleReader::read_window(std::int64_t first, std::size_t
 
 Refusal SampleReader::short_read(std::size_t got, std::size_t wanted) const {
   if (damaged_) return damaged();
-  if (gz_) return too_short(static_cast<std::int64_t>(gztell(gz_.get())), true);
+  if (gz_) return too_short(gz_->reached(), true);
   std::string detail =
       read_error_ != 0
           ? "cannot be read: " + std::string(std::strerror(read_error_))

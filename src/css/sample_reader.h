@@ -11,6 +11,7 @@
 #include "common/files.h"
 #include "common/trace.h"
 #include "css/datatype.h"
+#include "css/gzip_file.h"
 #include "css/samples.h"
 
 namespace wavconv::css {
@@ -52,25 +53,6 @@ struct Rounding {
   double largest = 0;  // the largest change of one sample
 };
 
-struct GzClose {
-  void operator()(gzFile file) const { gzclose(file); }
-};
-
-class SampleReader;
-
-// The inflating stream of the gzip file read last, kept open so that the next record reading
-// the same file further on continues it instead of inflating it again from its start.
-class GzipStreams {
- public:
-  // The kept stream when it reads `path` and has met no error; otherwise a new one on `file`
-  // (nothing when zlib cannot start one).
-  std::shared_ptr<gzFile_s> get(const std::string& path, common::FileHandle& file);
-
- private:
-  std::string path_;
-  std::shared_ptr<gzFile_s> stream_;
-};
-
 // The samples of one record, opened and measured, read on demand: the one reader of both ways
 // of running (the default run describes its sample file as i4 from byte 0, to its end). A gzipped
 // file is inflated only as far as the record needs (the whole stream only when nsamp is not given,
@@ -105,7 +87,7 @@ class SampleReader {
 
  private:
   SampleReader(const SampleSource& source, Datatype type, common::FileHandle file,
-               std::shared_ptr<gzFile_s> gz)
+               std::shared_ptr<GzipFile> gz)
       : source_(source), type_(type), file_(std::move(file)), gz_(std::move(gz)) {}
   // Reads up to `size` bytes from byte `position` of the data; the count read, less only at its
   // end.
@@ -129,7 +111,7 @@ class SampleReader {
   SampleSource source_;
   Datatype type_;
   common::FileHandle file_;  // a plain file
-  std::shared_ptr<gzFile_s> gz_;
+  std::shared_ptr<GzipFile> gz_;
   bool damaged_ = false;  // the gzip stream ended early or its data is damaged
   int read_error_ = 0;    // the system's reason for a failed read of a plain file
   std::int64_t nsamp_ = 0;
