@@ -4,8 +4,10 @@
 // steps. Rows about permissions run the program as an unprivileged user when the tests run as
 // root, who could read and write anything.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cctype>
+#include <fstream>
 #include <map>
 
 #include "test_support.h"
@@ -415,6 +417,77 @@ TEST(Version, NamesTheKernelOnALineOfItsOwn) {
               result.out == "wavconv " WAVCONV_VERSION " (scalar)\n")
       << result.out;
   EXPECT_EQ(result.err, "");
+}
+
+}  // namespace
+}  // namespace wavconv::testing
+
+namespace wavconv::testing {
+namespace {
+
+// A gzip file of `zeros` zero bytes and then `tail`, made quickly: one piece of compressed
+// zeros, flushed to a byte edge and free of history, repeated.
+std::string gzipped_zeros(std::int64_t zeros, const std::string& tail) {
+  constexpr std::size_t kPiece = 16 << 20;
+  auto raw = [](const std::string& bytes, int flush) {
+    z_stream stream{};
+    deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, bytes.size()) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, flush);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+  };
+  const std::string zero_piece(kPiece, '\0');
+  const std::string piece = raw(zero_piece, Z_FULL_FLUSH);
+  std::string file("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+  uLong crc = crc32(0, nullptr, 0);
+  const uLong piece_crc = crc32(0, reinterpret_cast<const Bytef*>(zero_piece.data()), kPiece);
+  for (std::int64_t i = 0; i < zeros / static_cast<std::int64_t>(kPiece); ++i) {
+    file += piece;
+    crc = crc32_combine(crc, piece_crc, kPiece);
+  }
+  std::string rest(static_cast<std::size_t>(zeros % kPiece), '\0');
+  rest += tail;
+  file += raw(rest, Z_FINISH);
+  crc = crc32_combine(
+      crc, crc32(0, reinterpret_cast<const Bytef*>(rest.data()), static_cast<uInt>(rest.size())),
+      static_cast<z_off_t>(rest.size()));
+  const std::uint64_t total = static_cast<std::uint64_t>(zeros) + tail.size();
+  for (std::uint64_t value : {static_cast<std::uint64_t>(crc), total}) {
+    for (int i = 0; i < 4; ++i) file.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+  }
+  return file;
+}
+
+// A record 3,000,000,000 bytes into its sample file, plain (sparse) or gzipped, converts.
+TEST(Readers, RecordsPastTwoGibibytesPlainAndGzipped) {
+  TempDir dir;
+  Header header;
+  header.nsamp = 2;
+  header.foff = 0;
+  std::string line = header.line();
+  line.replace(246, 10, "3000000000");
+  dir.write("hdr.wfdisc", line);
+  dir.write("abc.w.gz", gzipped_zeros(3'000'000'000, sample_bytes({7, -8})));
+  ASSERT_EQ(run_binary(dir.path(), {"/R", "hdr.wfdisc", "gz.gse"}).status, 0);
+  fs::remove(dir.file("abc.w.gz"));
+  dir.write("abc.w", "");
+  fs::resize_file(dir.file("abc.w"), 3'000'000'000);
+  {
+    std::ofstream append(dir.file("abc.w"), std::ios::app | std::ios::binary);
+    append << sample_bytes({7, -8});
+  }
+  ASSERT_EQ(run_binary(dir.path(), {"/R", "hdr.wfdisc", "plain.gse"}).status, 0);
+  for (const char* output : {"gz.gse", "plain.gse"}) {
+    SCOPED_TRACE(output);
+    EXPECT_NE(dir.read(output).find("\r\nDAT1" + std::string(76, ' ') + "\r\n       7      -8\r\n"),
+              std::string::npos);
+  }
 }
 
 }  // namespace
