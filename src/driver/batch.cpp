@@ -204,9 +204,7 @@ void report(const std::string& header, Outcome& outcome, common::Console& consol
 
 void convert_many(const Settings& settings, common::Console& console) {
   const std::size_t n = settings.names.size();
-  std::size_t threads = settings.threads > 0 ? static_cast<std::size_t>(settings.threads)
-                                             : std::max(1u, std::thread::hardware_concurrency());
-  threads = std::min({threads, n, kMaxThreads});
+  const std::size_t threads = std::min(thread_count(settings.threads), n);
   Batch batch(settings, 2 * threads + 2);
   Progress progress(console, "header", static_cast<std::int64_t>(n));
   // The workers convert; this thread reports, in the order of the names, as they finish. A

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
+#include <thread>
 
 #include "common/format.h"
 #include "common/stop.h"
@@ -96,7 +98,8 @@ const char* needed(char letter, const Settings& settings) {
     case 'F':
       return settings.record_mode ? nullptr : "/R (record mode)";
     case 'P':
-      return settings.many ? nullptr : "/M (many headers)";
+      return settings.many || settings.record_mode ? nullptr
+                                                   : "/M (many headers) or /R (record mode)";
     default:
       return nullptr;
   }
@@ -163,6 +166,12 @@ void read_values(const std::vector<std::string>& options, Settings& settings) {
 }
 
 }  // namespace
+
+std::size_t thread_count(std::int32_t threads) {
+  std::size_t n = threads > 0 ? static_cast<std::size_t>(threads)
+                              : std::max(1u, std::thread::hardware_concurrency());
+  return std::min(n, kMaxThreads);
+}
 
 bool is_standard_output(std::string_view path) {
   return path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";

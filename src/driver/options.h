@@ -65,6 +65,13 @@ struct Settings {
   std::string needs;  // "/Q needs /R (record mode)": the first option without the one it needs
 };
 
+// The most threads /P gives a run: conversion waits mostly on files, and each thread holds a
+// window of samples and its messages; more threads only add memory.
+inline constexpr std::size_t kMaxThreads = 64;
+
+// The threads /Pn asks for: n, or one a core for 0 or less; at most kMaxThreads.
+std::size_t thread_count(std::int32_t threads);
+
 // True when an output path names standard output: "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1".
 bool is_standard_output(std::string_view path);
 

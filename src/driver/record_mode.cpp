@@ -22,6 +22,7 @@
 #include "css/wfdisc.h"
 #include "driver/file_keys.h"
 #include "driver/output.h"
+#include "driver/pool.h"
 #include "driver/progress.h"
 #include "driver/scaling.h"
 #include "gse/block.h"
@@ -55,6 +56,19 @@ css::SampleSource locate(const std::string& header_path, const css::Wfdisc& reco
   return source;
 }
 
+// A block's bytes, as a file would get them, kept in memory.
+struct BlockText : common::LineSink {
+  std::string bytes;
+  bool put_line(std::string_view line) override {
+    bytes.append(line).append("\r\n");
+    return true;
+  }
+  bool put_lines(std::string_view lines) override {
+    bytes.append(lines);
+    return true;
+  }
+};
+
 // One record as it goes through the run.
 struct Record {
   std::int64_t number = 0;
@@ -74,7 +88,10 @@ class RecordRun {
       : settings_(settings),
         header_path_(std::move(header_path)),
         console_(console),
-        writer_(settings.format->make()) {}
+        writer_(settings.format->make()) {
+    lanes_.resize(1);
+    lanes_.front().writer = settings.format->make();
+  }
 
   [[noreturn]] void run();
 
@@ -85,17 +102,39 @@ class RecordRun {
   // With `placed`, what the station tables say of it too.
   Record read_record(std::int64_t number, std::string_view line, bool placed = true) const;
   void collect_inputs();
+  // What one thread needs of its own to read and format records.
+  struct Lane {
+    std::unique_ptr<gse::Writer> writer;
+    css::GzipStreams gzip_streams;
+  };
+  // A record read and decoded (and with several threads, its block formatted), waiting to be
+  // written in its turn.
+  struct Prepared {
+    Record record;
+    std::optional<css::Refusal> refusal;
+    css::Rounding rounding;
+    css::Samples samples;
+    gse::Window window{1, 0};
+    common::Trace trace;  // all but the samples
+    std::string block;    // the block's bytes, when formatted ahead
+    bool formatted = false;
+  };
   // The record's samples of its window, decoded; or why not.
   std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> samples_of(
-      Record& record, css::Rounding& rounding);
-  std::optional<css::Refusal> convert(Record& record);
+      Record& record, css::Rounding& rounding, Lane& lane);
+  // Everything of a record that does not depend on the records before it: its samples, its
+  // trace and the format's verdict, and with `format_ahead` its block's bytes.
+  void prepare(Prepared& prepared, Lane& lane, bool format_ahead);
+  // The rest, in record order: the output checks and the writing; its messages.
+  std::optional<css::Refusal> finish(Prepared& prepared);
   // /S: the window's float samples scaled by the largest power of ten that the output format
   // and its calib field allow.
   std::variant<css::Samples, css::Refusal> scaled(Record& record, css::SampleReader& file,
-                                                  const gse::Window& window);
+                                                  const gse::Window& window, Lane& lane);
   // The output checks of a record, in the order the run makes them; with /Q nothing is written.
-  std::optional<css::Refusal> write(const Record& record, const gse::Window& window,
-                                    const css::Samples& samples);
+  std::optional<css::Refusal> write(Prepared& prepared);
+  // Puts the record's block into `sink`: its bytes formatted ahead, or formatted now.
+  bool put_block(Prepared& prepared, common::LineSink& sink);
   void report(const Record& record, const css::Refusal& refusal);
   void query_line(const Record& record, const std::optional<css::Refusal>& refusal);
   // For the listing: whether the station tables placed the record (nothing without tables).
@@ -110,8 +149,8 @@ class RecordRun {
   std::string output_path_;
   std::unique_ptr<common::OutputFile> output_;
   bool output_checked_ = false;  // with /Q: the one output passed the checks of its opening
-  css::GzipStreams gzip_streams_;
   std::unique_ptr<gse::Writer> writer_;
+  std::vector<Lane> lanes_;  // one a thread; the first is this thread's
   css::StationTables tables_;
   std::unordered_set<std::string> stations_;  // the stations the selected records name
   bool table_refused_ = false;                // a station table was refused whole
@@ -154,7 +193,7 @@ void RecordRun::collect_inputs() {
 }
 
 std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samples_of(
-    Record& record, css::Rounding& rounding) {
+    Record& record, css::Rounding& rounding, Lane& lane) {
   const css::Wfdisc& f = record.fields;
   if (record.unread) return css::Refusal{record.unread->message()};
   if (f.time <= kNullTime) return css::Refusal{"time is the null value"};
@@ -163,7 +202,7 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
   if (f.foff < 0) return css::Refusal{"foff is negative"};
   std::string_view dfile = common::cut_at_blank(f.dfile);
   if (dfile.empty() || dfile == "-") return css::Refusal{"no dfile"};
-  auto opened = css::SampleReader::open(record.source, &gzip_streams_);
+  auto opened = css::SampleReader::open(record.source, &lane.gzip_streams);
   if (auto* refusal = std::get_if<css::Refusal>(&opened)) return std::move(*refusal);
   auto& file = std::get<css::SampleReader>(opened);
   record.nsamp = file.nsamp();
@@ -184,18 +223,18 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
     return css::Refusal{"start time is out of range"};
   }
   if (settings_.scale_floats && file.is_real()) {
-    auto samples = scaled(record, file, window);
+    auto samples = scaled(record, file, window, lane);
     if (auto* refusal = std::get_if<css::Refusal>(&samples)) return std::move(*refusal);
     if (record.scaling) return std::pair{std::move(std::get<css::Samples>(samples)), window};
   }
   auto samples = file.read(window.first, window.count(), settings_.round_floats, rounding,
-                           writer_->sample_limit());
+                           lane.writer->sample_limit());
   if (auto* refusal = std::get_if<css::Refusal>(&samples)) return std::move(*refusal);
   return std::pair{std::move(std::get<css::Samples>(samples)), window};
 }
 
 std::variant<css::Samples, css::Refusal> RecordRun::scaled(Record& record, css::SampleReader& file,
-                                                           const gse::Window& window) {
+                                                           const gse::Window& window, Lane& lane) {
   auto read = file.read_reals(window.first, window.count());
   if (auto* refusal = std::get_if<css::Refusal>(&read)) return std::move(*refusal);
   const std::vector<double>& reals = std::get<std::vector<double>>(read);
@@ -209,7 +248,7 @@ std::variant<css::Samples, css::Refusal> RecordRun::scaled(Record& record, css::
   } catch (const std::bad_alloc&) {
     return css::Refusal{"not enough memory for " + std::to_string(window.count()) + " samples"};
   }
-  auto chosen = choose_scaling(reals, record.fields.calib, *writer_, samples.values.get());
+  auto chosen = choose_scaling(reals, record.fields.calib, *lane.writer, samples.values.get());
   if (auto* why = std::get_if<std::string>(&chosen)) {
     // The formats that would keep these samples, for the user to choose.
     std::string others;
@@ -226,11 +265,20 @@ std::variant<css::Samples, css::Refusal> RecordRun::scaled(Record& record, css::
   return samples;
 }
 
-std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Window& window,
-                                             const css::Samples& samples) {
+void RecordRun::prepare(Prepared& prepared, Lane& lane, bool format_ahead) {
+  Record& record = prepared.record;
+  auto loaded = samples_of(record, prepared.rounding, lane);
+  if (auto* refusal = std::get_if<css::Refusal>(&loaded)) {
+    prepared.refusal = std::move(*refusal);
+    return;
+  }
+  auto& [samples, window] = std::get<std::pair<css::Samples, gse::Window>>(loaded);
+  prepared.samples = std::move(samples);
+  prepared.window = window;
   const css::Wfdisc& f = record.fields;
   // The time is within range (checked with the samples).
-  common::Trace trace = css::trace_of(f);
+  common::Trace& trace = prepared.trace;
+  trace = css::trace_of(f);
   trace.placement = record.station.placement;
   if (record.scaling) trace.calib = static_cast<float>(record.scaling->scaled_calib);
   trace.start = *gse::block_start(f.time, f.samprate, window, true);
@@ -238,8 +286,28 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   trace.whole_second_start = trace.start;
   trace.day_text = gse::day_of_year_text(trace.start.day_of_year);
   // Only the window's samples were read.
-  trace.samples = samples.span();
-  if (std::optional<std::string> why = writer_->refusal(trace)) return css::Refusal{*why};
+  trace.samples = prepared.samples.span();
+  if (std::optional<std::string> why = lane.writer->refusal(trace)) {
+    prepared.refusal = css::Refusal{*why};
+    return;
+  }
+  if (format_ahead && !settings_.query) {
+    BlockText text;
+    prepared.formatted = lane.writer->write_block(trace, text).written;
+    prepared.block = std::move(text.bytes);
+    prepared.samples = css::Samples{};
+  }
+}
+
+bool RecordRun::put_block(Prepared& prepared, common::LineSink& sink) {
+  if (prepared.formatted) return sink.put_lines(prepared.block);
+  prepared.trace.samples = prepared.samples.span();
+  return writer_->write_block(prepared.trace, sink).written;
+}
+
+std::optional<css::Refusal> RecordRun::write(Prepared& prepared) {
+  const css::Wfdisc& f = prepared.record.fields;
+  const common::Trace& trace = prepared.trace;
   if (one_output_) {
     if (settings_.query) {
       if (!output_checked_) output_checked_ = check_output(output_path_, console_);
@@ -251,9 +319,7 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
         stop_write_failed(output_path_, *output_, console_);
       }
     }
-    if (!writer_->write_block(trace, *output_).written) {
-      stop_write_failed(output_path_, *output_, console_);
-    }
+    if (!put_block(prepared, *output_)) stop_write_failed(output_path_, *output_, console_);
     return std::nullopt;
   }
   std::string name = gse::record_output_name(f.sta, f.chan, trace.start);
@@ -275,7 +341,7 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   std::string refusal;
   std::unique_ptr<common::OutputFile> output = open_output(path, console_, &refusal);
   if (!output) return css::Refusal{"output " + path + ": " + refusal};
-  if (!(writer_->start_file(*output, name) && writer_->write_block(trace, *output).written &&
+  if (!(writer_->start_file(*output, name) && put_block(prepared, *output) &&
         writer_->end_file(*output) && output->close())) {
     stop_write_failed(path, *output, console_);
   }
@@ -283,12 +349,10 @@ std::optional<css::Refusal> RecordRun::write(const Record& record, const gse::Wi
   return std::nullopt;
 }
 
-std::optional<css::Refusal> RecordRun::convert(Record& record) {
-  css::Rounding rounding;
-  auto loaded = samples_of(record, rounding);
-  if (auto* refusal = std::get_if<css::Refusal>(&loaded)) return std::move(*refusal);
-  auto& [samples, window] = std::get<std::pair<css::Samples, gse::Window>>(loaded);
-  if (auto refusal = write(record, window, samples)) return refusal;
+std::optional<css::Refusal> RecordRun::finish(Prepared& prepared) {
+  if (prepared.refusal) return std::move(prepared.refusal);
+  const Record& record = prepared.record;
+  if (auto refusal = write(prepared)) return refusal;
   if (record.scaling && !settings_.query) {
     const Scaling& s = *record.scaling;
     char text[160];
@@ -296,6 +360,7 @@ std::optional<css::Refusal> RecordRun::convert(Record& record) {
                   s.k, s.calib, s.scaled_calib, s.largest);
     console_.write_line(record.label + text);
   }
+  const css::Rounding& rounding = prepared.rounding;
   if (rounding.changed > 0 && !settings_.query) {
     char largest[32];
     std::snprintf(largest, sizeof largest, "%.6g", rounding.largest);
@@ -383,23 +448,51 @@ void RecordRun::run() {
   std::optional<Progress> progress;
   if (!settings_.query && !settings_.in_batch)
     progress.emplace(console_, "record", selected_count_);
-  std::int64_t number = 0, chosen = 0, refused = 0;
+  // With several threads, records are read, decoded and formatted a batch at a time by all of
+  // them, then written in record order by this one: the files and messages are those of one
+  // thread. One header of a /M run uses one thread (the headers share the threads).
+  std::optional<Pool> pool;
+  const std::size_t threads = settings_.in_batch ? 1 : thread_count(settings_.threads);
+  if (threads > 1) {
+    std::string note;
+    pool.emplace(threads, note);
+    if (!note.empty()) console_.write_error(common::error_line(note));
+  }
+  lanes_.resize(pool ? pool->size() : 1);
+  for (Lane& lane : lanes_) lane.writer = settings_.format->make();
+  const std::size_t batch_size = pool ? 4 * pool->size() : 1;
+  std::vector<Prepared> batch;
+  std::int64_t number = 0, chosen = 0, finished = 0, refused = 0;
+  auto flush = [&] {
+    if (pool) {
+      pool->run(batch.size(),
+                [&](std::size_t i, std::size_t t) { prepare(batch[i], lanes_[t], true); });
+    } else {
+      prepare(batch.front(), lanes_.front(), false);
+    }
+    for (Prepared& prepared : batch) {
+      std::optional<css::Refusal> refusal = finish(prepared);
+      if (settings_.query) {
+        query_line(prepared.record, refusal);
+      } else if (refusal) {
+        if (progress) progress->clear();
+        report(prepared.record, *refusal);
+      }
+      refused += refusal ? 1 : 0;
+      count.converted += refusal ? 0 : 1;
+      if (progress) progress->update(++finished);
+    }
+    batch.clear();
+  };
   while (std::optional<std::string_view> line = records->next(number)) {
     if (!selected(number)) continue;
     ++chosen;
-    Record record = read_record(number, *line);
-    std::optional<css::Refusal> refusal = convert(record);
-    if (settings_.query) {
-      query_line(record, refusal);
-    } else if (refusal) {
-      if (progress) progress->clear();
-      report(record, *refusal);
-    }
-    refused += refusal ? 1 : 0;
-    count.converted += refusal ? 0 : 1;
-    if (progress) progress->update(chosen);
+    batch.emplace_back();
+    batch.back().record = read_record(number, *line);
+    if (batch.size() == batch_size || settings_.record > 0) flush();
     if (settings_.record > 0) break;
   }
+  if (!batch.empty()) flush();
   if (number == 0) stop_header_failed(header_path_, css::HeaderError::kRead, 0, console_);
   if (chosen == 0) {
     common::stop(" Error: no record " + std::to_string(settings_.record) + " in the header file",

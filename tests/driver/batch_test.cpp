@@ -480,3 +480,49 @@ TEST(ManyHeaders, TerminatedWithManyThreadsWritingLeavesNoTemporary) {
 
 }  // namespace
 }  // namespace wavconv::testing
+
+namespace wavconv::testing {
+namespace {
+
+// /R with several threads writes the files, messages and status of one thread, byte for byte:
+// per-record files (a later record of a name taken is refused, in record order), one output,
+// a listing; big-endian, gzipped and float records; more records than a batch holds.
+TEST(RecordThreads, SameBytesAsOneThread) {
+  TempDir dir;
+  const fs::path archive = fs::path(WAVCONV_SOURCE_DIR) / "examples" / "archive";
+  for (const char* name : {"three.w", "quiet.w.gz", "float.w"}) {
+    fs::copy_file(archive / name, dir.path() / name);
+  }
+  const std::string lines = read_file(archive / "archive.wfdisc");
+  std::string header;
+  for (int i = 0; i < 30; ++i) header += lines;
+  dir.write("hdr.wfdisc", header);
+  struct Case {
+    std::vector<std::string> args;
+  } cases[] = {
+      {{"/R", "/F", "/Oout/", "hdr.wfdisc"}},
+      {{"/R", "/S", "/Tcm6", "hdr.wfdisc", "out/all.gse"}},
+      {{"/R", "/Q", "/Tims", "/Oout/", "hdr.wfdisc"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1] + " " + c.args[2]);
+    std::map<std::string, std::string> files[2];
+    RunResult results[2];
+    for (int i = 0; i < 2; ++i) {
+      fs::remove_all(dir.file("out"));
+      fs::create_directory(dir.file("out"));
+      std::vector<std::string> args = c.args;
+      args.insert(args.begin(), i == 0 ? "/P1" : "/P4");
+      results[i] = run_binary(dir.path(), args);
+      files[i] = snapshot(dir.file("out"));
+    }
+    EXPECT_EQ(results[1].status, results[0].status);
+    EXPECT_EQ(results[1].out, results[0].out);
+    EXPECT_EQ(without_amounts(results[1].err), without_amounts(results[0].err));
+    EXPECT_EQ(files[1], files[0]);
+    EXPECT_GE(results[0].out.size(), 100u);
+  }
+}
+
+}  // namespace
+}  // namespace wavconv::testing

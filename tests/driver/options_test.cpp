@@ -98,7 +98,8 @@ TEST(Options, InputAndOutputPrefixesAgainstTheRoot) {
   }
 }
 
-// /Q, /S and /F need record mode (with or without /M), /P needs /M; the first one given is named.
+// /Q, /S and /F need record mode (with or without /M), /P needs /M or /R; the first one given is
+// named.
 TEST(Options, OptionsThatNeedAnother) {
   struct Case {
     std::vector<std::string> args;
@@ -107,7 +108,8 @@ TEST(Options, OptionsThatNeedAnother) {
       {{"h", "/Q"}, "/Q needs /R (record mode)"},
       {{"h", "/s", "/q"}, "/S needs /R (record mode)"},
       {{"/M", "/F", "h"}, "/F needs /R (record mode)"},
-      {{"/R", "/P2", "h"}, "/P needs /M (many headers)"},
+      {{"/P2", "h"}, "/P needs /M (many headers) or /R (record mode)"},
+      {{"/R", "/P2", "h"}, ""},
       {{"/R", "/Q", "/S", "/F", "h"}, ""},
       {{"/M", "/R", "/P2", "/Q", "h"}, ""},
   };
