@@ -182,18 +182,43 @@ std::size_t GzipFile::read(std::int64_t position, unsigned char* data, std::size
   return done;
 }
 
+void GzipFile::idle() {
+  if (!file_.valid()) return;
+  // Input read but not inflated is read again on resume.
+  in_ -= stream_.avail_in;
+  stream_.avail_in = 0;
+  stream_.next_in = nullptr;
+  input_.reset();
+  file_.close();
+  if (points_.size() > kIdlePoints) {
+    points_.erase(points_.begin(), points_.end() - static_cast<std::ptrdiff_t>(kIdlePoints));
+  }
+}
+
+void GzipFile::resume(common::FileHandle file) {
+  if (file_.valid()) return;
+  file_ = std::move(file);
+  input_.reset(new unsigned char[kInput]);
+}
+
 std::shared_ptr<GzipFile> GzipStreams::get(const std::string& path, common::FileHandle& file) {
+  std::shared_ptr<GzipFile> found;
   for (auto it = kept_.begin(); it != kept_.end(); ++it) {
     if (it->path != path) continue;
-    Kept found = std::move(*it);
+    if (!it->file->damaged()) found = std::move(it->file);
     kept_.erase(it);
-    if (found.file->damaged()) break;
-    kept_.push_back(std::move(found));
-    return kept_.back().file;
+    break;
   }
-  if (kept_.size() >= kKept) kept_.erase(kept_.begin());
-  kept_.push_back({path, std::make_shared<GzipFile>(std::move(file))});
-  return kept_.back().file;
+  if (found) {
+    found->resume(std::move(file));
+  } else {
+    found = std::make_shared<GzipFile>(std::move(file));
+  }
+  kept_.push_back({path, found});
+  // The ones used longest ago let go of their files, then go.
+  if (kept_.size() > kOpen) kept_[kept_.size() - kOpen - 1].file->idle();
+  if (kept_.size() > kOpen + kKept) kept_.erase(kept_.begin());
+  return found;
 }
 
 }  // namespace wavconv::css

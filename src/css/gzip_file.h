@@ -41,6 +41,12 @@ class GzipFile {
   std::int64_t inflated() const { return inflated_; }
   // The access points kept now.
   std::size_t points() const { return points_.size(); }
+  // Lets go of the file and the input buffer, keeping where the stream stands and at most
+  // kIdlePoints points (the latest); resume() takes the file again.
+  void idle();
+  void resume(common::FileHandle file);
+  bool idle_now() const { return !file_.valid(); }
+  static constexpr std::size_t kIdlePoints = 4;
 
  private:
   struct Point {
@@ -78,11 +84,14 @@ class GzipFile {
   std::size_t valid_ = 0;                    // how many of its bytes before window_at_ are data
 };
 
-// The gzipped files a run reads, a few kept open (the ones used last), so that records on
-// several files, or behind one another, do not inflate their files again from the start.
+// The gzipped files a run reads, so that records on several files, or behind one another, do
+// not inflate their files again from the start: the kOpen used last are open; up to kKept more
+// keep where they stand without their file (about 72 KiB and kIdlePoints points each, at most
+// 200 KiB), so that records listed hour by hour over many files continue each file's stream.
 class GzipStreams {
  public:
-  static constexpr std::size_t kKept = 4;
+  static constexpr std::size_t kOpen = 8;
+  static constexpr std::size_t kKept = 128;
   // The kept reader of `path` when it is undamaged; otherwise a new one on `file`, which it
   // takes.
   std::shared_ptr<GzipFile> get(const std::string& path, common::FileHandle& file);

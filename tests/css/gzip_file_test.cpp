@@ -135,5 +135,31 @@ TEST(GzipStreams, FilesKeptApart) {
   EXPECT_LE(inflated, 2 * (7 << 20) + 6 * GzipFile::kFirstSpacing + 16 * 131072);
 }
 
+// Records listed hour by hour over many files (more than are kept open) continue each file's
+// stream where it stood: every file is inflated about once.
+TEST(GzipStreams, ManyFilesInTurnEachInflatedOnce) {
+  testing::TempDir dir;
+  constexpr int kFiles = 3 * GzipStreams::kOpen;
+  const std::string plain = wave(1 << 20, 8);
+  const std::string packed = gzipped(plain);
+  auto name = [](int f) { return std::string("c").append(std::to_string(f)).append(".gz"); };
+  for (int f = 0; f < kFiles; ++f) dir.write(name(f), packed);
+  GzipStreams streams;
+  std::vector<std::shared_ptr<GzipFile>> seen(kFiles);
+  for (int hour = 0; hour < 16; ++hour) {
+    for (int f = 0; f < kFiles; ++f) {
+      const std::string path = dir.file(name(f));
+      common::FileHandle handle(::open(path.c_str(), O_RDONLY));
+      seen[f] = streams.get(path, handle);
+      const std::int64_t position = hour * 65536;
+      ASSERT_EQ(read(*seen[f], position, 65536), plain.substr(position, 65536));
+    }
+  }
+  for (int f = 0; f < kFiles; ++f) {
+    SCOPED_TRACE(f);
+    EXPECT_LE(seen[f]->inflated(), static_cast<std::int64_t>(plain.size()) + 65536);
+  }
+}
+
 }  // namespace
 }  // namespace wavconv::css
