@@ -9,6 +9,11 @@ Cases (wall time of the median of 3 runs, peak RSS from /usr/bin/time):
   tables-rows    40,000 records with 80,000 site and sitechan rows, against no tables
   headers        /M with 2,000 and with 80,000 one-sample headers: time per header and RSS
   refused        /M /R over 10 headers of 100,000 refused records each
+  gzip-far       six records alternating foff 1e9 and 0 of one gzip, against one at 1e9
+  gzip-hourly    2,400 gzipped records (100 channel files of 24 hourly records) listed hour by
+                 hour, against the same sorted by file
+  threads        /R /P2 against /R /P1 on 2,400 plain records
+  tint           /Tint against /Tgse1 on 8,640,000 samples
 """
 import os
 import shutil
@@ -23,39 +28,47 @@ import zlib
 if len(sys.argv) < 2:
     sys.exit(__doc__)
 WAVCONV = os.path.abspath(sys.argv[1])
-CASES = sys.argv[2:] or ["tables-gzip", "tables-sparse", "tables-rows", "headers", "refused"]
+CASES = sys.argv[2:] or ["tables-gzip", "tables-sparse", "tables-rows", "headers", "refused",
+                         "gzip-far", "gzip-hourly", "threads", "tint"]
 
 
-def line(sta="ABC", chan="BHZ", time_=981947229.0, nsamp=0, dfile="s.w", foff=0):
+def line(sta="ABC", chan="BHZ", time_=981947229.0, nsamp=0, dfile="s.w", foff=0, rate=20.0,
+         datatype="i4"):
     return ("%-6s %-8s %17.5f %8d %8d %8d %17.5f %8d %11.7f %16.6f %16.6f %-6s %-1s %-2s %-1s "
-            "%-64s %-32s %10d %8d %-17s\n") % (sta, chan, time_, 1, 1, 2001043, time_, nsamp, 20.0,
-                                              1.0, 1.0, "STS-2", "-", "i4", "-", "-", dfile, foff,
-                                              -1, "2001/02/12")
+            "%-64s %-32s %10d %8d %-17s\n") % (sta, chan, time_, 1, 1, 2001043, time_, nsamp, rate,
+                                              1.0, 1.0, "STS-2", "-", datatype, "-", "-", dfile,
+                                              foff, -1, "2001/02/12")
 
 
-def site(sta, ondate, lat):
-    return "%-6s %8d %8d %9.4f %9.4f %9.4f %-50s %-4s %-6s %9.4f %9.4f %-17s\n" % (
-        sta, ondate, -1, lat, 10.0, 0.5, "A station", "ss", sta, 0.0, 0.0, "2006/10/09")
+def signal(count, seed):
+    """Big-endian 32-bit samples of a noisy wave."""
+    import array
+    import math
+    import random
+    random.seed(seed)
+    values = array.array("i", (int(800 * math.sin(i / 37.0)) + random.randint(-50, 50)
+                               for i in range(count)))
+    values.byteswap()
+    return values.tobytes()
 
 
-def sitechan(sta, chan, ondate):
-    return "%-6s %-8s %8d %8d %8d %-4s %9.4f %6.1f %6.1f %-50s %-17s\n" % (
-        sta, chan, ondate, 1, -1, "n", 0.01, 0.0, 90.0, "A channel", "2006/10/09")
-
-
-def run(args, cwd, clean=None):
-    """Wall seconds (median of 3) and peak RSS in MiB."""
-    times, rss = [], 0
-    for _ in range(3):
-        if clean:
-            shutil.rmtree(os.path.join(cwd, clean), ignore_errors=True)
-            os.mkdir(os.path.join(cwd, clean))
-        start = time.perf_counter()
-        result = subprocess.run(["/usr/bin/time", "-f", "%M", WAVCONV] + args, cwd=cwd,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        times.append(time.perf_counter() - start)
-        rss = max(rss, int(result.stderr.strip().splitlines()[-1]))
-    return statistics.median(times), rss / 1024
+def gzip_of_zeros(path, zeros, tail):
+    """A gzip file of `zeros` zero bytes then `tail`: one flushed piece of zeros repeated."""
+    piece_size = 16 << 20
+    piece = zlib.compressobj(1, zlib.DEFLATED, -15)
+    block = piece.compress(b"\0" * piece_size) + piece.flush(zlib.Z_FULL_FLUSH)
+    crc = 0
+    zeros_piece = b"\0" * piece_size
+    with open(path, "wb") as f:
+        f.write(b"\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff")
+        for _ in range(zeros // piece_size):
+            f.write(block)
+            crc = zlib.crc32(zeros_piece, crc)
+        rest = b"\0" * (zeros % piece_size) + tail
+        last = zlib.compressobj(1, zlib.DEFLATED, -15)
+        f.write(last.compress(rest) + last.flush())
+        crc = zlib.crc32(rest, crc)
+        f.write(struct.pack("<II", crc & 0xffffffff, (zeros + len(tail)) & 0xffffffff))
 
 
 def tables_gzip(d):
@@ -143,7 +156,79 @@ def refused(d):
     print("refused        10 headers of 100,000 refused records: %.2f s, %.1f MiB" % (t, m))
 
 
+def gzip_far(d):
+    gzip_of_zeros(os.path.join(d, "z.w.gz"), 1000000000, b"\0" * 400)
+    with open(os.path.join(d, "far.wfdisc"), "w") as f:
+        f.write(line(nsamp=100, dfile="z.w.gz", foff=1000000000))
+    with open(os.path.join(d, "alt.wfdisc"), "w") as f:
+        for i in range(6):
+            f.write(line(nsamp=100, dfile="z.w.gz", foff=1000000000 if i % 2 == 0 else 0))
+    one, _ = run(["/R", "/P1", "far.wfdisc", "far.gse"], d)
+    six, m = run(["/R", "/P1", "alt.wfdisc", "alt.gse"], d)
+    print("gzip-far       one record at 1e9: %.2f s; six alternating 1e9 and 0: %.2f s (%.2fx), "
+          "%.1f MiB" % (one, six, six / one, m))
+
+
+def gzip_hourly(d):
+    import gzip
+    hour = 36000  # samples: an hour at 10 samples a second
+    by_hour, by_file = [], []
+    for c in range(100):
+        name = "c%03d.w.gz" % c
+        with gzip.open(os.path.join(d, name), "wb", compresslevel=1) as f:
+            for h in range(24):
+                f.write(signal(hour, c * 24 + h))
+        for h in range(24):
+            record = line(sta="S%02d" % (c // 3), chan="BH%d" % (c % 3), time_=981943200.0 +
+                          3600 * h + c * 0.001, nsamp=hour, dfile=name, foff=h * hour * 4,
+                          rate=10.0, datatype="s4")
+            by_file.append(record)
+            by_hour.append((h, c, record))
+    with open(os.path.join(d, "file.wfdisc"), "w") as f:
+        f.writelines(by_file)
+    with open(os.path.join(d, "hour.wfdisc"), "w") as f:
+        f.writelines(r for _, _, r in sorted(by_hour))
+    sorted_time, _ = run(["/R", "/P1", "file.wfdisc", "file.gse"], d)
+    hourly, m = run(["/R", "/P1", "hour.wfdisc", "hour.gse"], d)
+    print("gzip-hourly    2,400 gzipped records: sorted by file %.2f s, hour by hour %.2f s "
+          "(%.2fx), %.1f MiB" % (sorted_time, hourly, hourly / sorted_time, m))
+
+
+def threads(d):
+    hour = 144000  # 40 samples a second
+    with open(os.path.join(d, "big.w"), "wb") as f:
+        for c in range(10):
+            f.write(signal(hour, c) * 24)
+    with open(os.path.join(d, "h.wfdisc"), "w") as f:
+        for c in range(100):
+            for h in range(24):
+                f.write(line(sta="S%02d" % c, chan="BHZ", time_=981943200.0 + 3600 * h,
+                             nsamp=hour, dfile="big.w", foff=((c % 10) * 24 + h) * hour * 4,
+                             rate=40.0, datatype="s4"))
+    one = statistics.median([run(["/R", "/P1", "h.wfdisc", "one.gse"], d)[0] for _ in range(2)])
+    two, m = run(["/R", "/P2", "h.wfdisc", "two.gse"], d)
+    print("threads        2,400 records of 144,000 samples: /P1 %.2f s, /P2 %.2f s (%.2fx), "
+          "%.1f MiB" % (one, two, two / one, m))
+
+
+def tint(d):
+    with open(os.path.join(d, "big.w"), "wb") as f:
+        data = bytearray(signal(864000, 1))
+        for i in range(0, len(data), 4):
+            data[i:i + 4] = data[i:i + 4][::-1]
+        f.write(bytes(data) * 10)
+    with open(os.path.join(d, "h.wfdisc"), "w") as f:
+        f.write(line(dfile="big.w", rate=100.0))
+    gse1, int_ = [], []
+    for _ in range(5):
+        gse1.append(run(["/Tgse1", "h.wfdisc", "o1.gse"], d)[0])
+        int_.append(run(["/Tint", "h.wfdisc", "o2.gse"], d)[0])
+    g, i = statistics.median(gse1), statistics.median(int_)
+    print("tint           8,640,000 samples: /Tgse1 %.3f s, /Tint %.3f s (%.2fx)" % (g, i, i / g))
+
+
 for case in CASES:
     with tempfile.TemporaryDirectory() as d:
         {"tables-gzip": tables_gzip, "tables-sparse": tables_sparse, "tables-rows": tables_rows,
-         "headers": headers, "refused": refused}[case](d)
+         "headers": headers, "refused": refused, "gzip-far": gzip_far,
+         "gzip-hourly": gzip_hourly, "threads": threads, "tint": tint}[case](d)
