@@ -41,16 +41,17 @@ std::string sitechan(const char* sta, const char* chan, long ondate, long offdat
 }
 
 TEST(StationTables, ColumnsAndNulls) {
-  std::string line = site("ABC", 2001001, -1, -33.5, 151.25, 0.042);
+  // Every value's last digit stands in its field's last column.
+  std::string line = site("ABC", 2001001, -1, -33.5127, 151.2539, 0.0427);
   ASSERT_EQ(line.size(), 155u);
   auto row = StationTables::parse_site(line);
   ASSERT_TRUE(row);
   EXPECT_EQ(row->sta, "ABC");
   EXPECT_EQ(row->ondate, 2001001);
   EXPECT_EQ(row->offdate, -1);
-  EXPECT_DOUBLE_EQ(*row->lat, -33.5);
-  EXPECT_DOUBLE_EQ(*row->lon, 151.25);
-  EXPECT_DOUBLE_EQ(*row->elev, 0.042);
+  EXPECT_DOUBLE_EQ(*row->lat, -33.5127);
+  EXPECT_DOUBLE_EQ(*row->lon, 151.2539);
+  EXPECT_DOUBLE_EQ(*row->elev, 0.0427);
   auto nulls = StationTables::parse_site(site("ABC", 2001001, -1, -999, -999, -999));
   ASSERT_TRUE(nulls);
   EXPECT_FALSE(nulls->lat || nulls->lon || nulls->elev);
@@ -62,6 +63,13 @@ TEST(StationTables, ColumnsAndNulls) {
   EXPECT_DOUBLE_EQ(*chan->edepth, 0.1);
   EXPECT_FALSE(chan->hang);  // -1: unknown
   EXPECT_DOUBLE_EQ(*chan->vang, 0.0);
+  auto exact =
+      StationTables::parse_sitechan(sitechan("ABC", "BHN", 2001001, 2001365, 0.0125, 90.5, 89.5));
+  ASSERT_TRUE(exact);
+  EXPECT_EQ(exact->offdate, 2001365);
+  EXPECT_DOUBLE_EQ(*exact->edepth, 0.0125);
+  EXPECT_DOUBLE_EQ(*exact->hang, 90.5);
+  EXPECT_DOUBLE_EQ(*exact->vang, 89.5);
   EXPECT_FALSE(StationTables::parse_site(line.replace(25, 9, "  north  ")));
   EXPECT_FALSE(StationTables::parse_sitechan(chan_line.substr(0, 50)));  // no angles
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -525,6 +526,44 @@ TEST(RecordThreads, SameBytesAsOneThread) {
     EXPECT_EQ(files[1], files[0]);
     EXPECT_GE(results[0].out.size(), 100u);
   }
+}
+
+}  // namespace
+}  // namespace wavconv::testing
+
+namespace wavconv::testing {
+namespace {
+
+// A run ended by SIGTERM dies by that signal, as a batch tool sees it: xargs stops, 125 (a run
+// that exited 143 instead would let it go on, 123).
+TEST(Batch, XargsSeesTheSignal) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("f.wfdisc").c_str(), 0600), 0);
+  RunResult result = run_shell(
+      dir.path(),
+      "exec 3<>f.wfdisc; "  // a writer that never writes: the run waits for its header
+      "printf 'f.wfdisc\\n' | xargs -n1 sh -c 'echo $$ > pid; exec \"$W\" \"$0\" out.gse' & x=$!; "
+      "n=0; while [ ! -s pid ] && [ $n -lt 2000 ]; do sleep 0.01; n=$((n+1)); done; sleep 0.2; "
+      "kill -TERM $(cat pid); wait $x; echo $?");
+  EXPECT_EQ(result.out, "125\n");
+}
+
+// An existing output is replaced only after the new file's data is on the disk.
+TEST(Batch, ReplacedOutputFlushedBeforeItTakesTheName) {
+  if (::system("strace -V > /dev/null 2>&1") != 0) GTEST_SKIP() << "no strace here";
+  TempDir dir;
+  dir.write("hdr.wfdisc", Header().line());
+  dir.write("abc.w", sample_bytes({1, 2, 3}));
+  dir.write("out.gse", "WID1 old");
+  RunResult result = run_shell(dir.path(),
+                               "strace -f -e trace=fdatasync,rename,renameat,renameat2 -o calls "
+                               "\"$W\" hdr.wfdisc out.gse && cat calls");
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::size_t flushed = result.out.find("fdatasync(");
+  std::size_t renamed = result.out.find("rename");
+  EXPECT_NE(flushed, std::string::npos) << result.out;
+  EXPECT_NE(renamed, std::string::npos) << result.out;
+  EXPECT_LT(flushed, renamed) << result.out;
 }
 
 }  // namespace

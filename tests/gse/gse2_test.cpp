@@ -102,6 +102,11 @@ TEST(Cm6, TooLargeSecondDifferencesAreFoundIn64Bits) {
   EXPECT_EQ(*find_output_format("cm6")->make()->refusal(trace),
             "sample 3: second difference -134217728 is too large for CM6");
   EXPECT_FALSE(find_output_format("int")->make()->refusal(trace));
+  Samples largest = {0, (1 << 26) - 1, 1};  // 0, 2^26 - 1, -2^27 + 3: the writer keeps it
+  EXPECT_FALSE(find_output_format("cm6")->make()->refusal(example_trace(largest)));
+  Samples exactly = {1 << 27};  // the first sample is its own second difference
+  EXPECT_EQ(*find_output_format("ims")->make()->refusal(example_trace(exactly)),
+            "sample 1: second difference 134217728 is too large for CM6");
 }
 
 TEST(Cm6, LongRandomTracesRoundTrip) {
@@ -154,6 +159,10 @@ TEST(Gse2, StationChannelAndFieldsThatDoNotFit) {
   trace.chan = "BHZ1    ";
   EXPECT_EQ(*writer->refusal(trace), "channel BHZ1 is longer than 3 characters");
   trace.chan = "BHZ     ";
+  trace.calper = 1000;  // "1000.000" would run into the next column
+  EXPECT_EQ(*writer->refusal(trace), "calper 1000 does not fit WID2");
+  trace.calper = 999.999f;
+  EXPECT_FALSE(writer->refusal(trace));
   trace.samprate = 10000.0f;
   EXPECT_EQ(*writer->refusal(trace), "samprate 10000 does not fit WID2");
   EXPECT_FALSE(find_output_format("gse1")->make()->refusal(trace));
@@ -392,7 +401,9 @@ TEST(Formats, GseOneAndTwoHoldTheSameSamples) {
   std::vector<std::int64_t> from_cm6 = testing::decode_cm6(data_of(lines_of("cm6", trace)));
   EXPECT_EQ(from_gse1, samples);
   EXPECT_TRUE(std::equal(from_cm6.begin(), from_cm6.end(), samples.begin(), samples.end()));
-  EXPECT_EQ(find_output_format("TINT"), nullptr);
+  for (const char* near : {"TINT", "i", "in", "cm", "gse", "im", ""}) {
+    EXPECT_EQ(find_output_format(near), nullptr) << near;
+  }
   EXPECT_EQ(find_output_format("IMS")->name, std::string("ims"));
 }
 
