@@ -15,9 +15,15 @@ int main(int argc, char** argv) {
   }
   using Target = void (*)(const std::uint8_t*, std::size_t);
   const std::map<std::string, Target> targets = {
-      {"wfdisc", wavconv::fuzz::wfdisc_record},    {"numeric", wavconv::fuzz::numeric_input},
-      {"options", wavconv::fuzz::command_line},    {"conversion", wavconv::fuzz::conversion},
-      {"record_mode", wavconv::fuzz::record_mode}, {"e1", wavconv::fuzz::e1_data},
+      {"wfdisc", wavconv::fuzz::wfdisc_record},
+      {"numeric", wavconv::fuzz::numeric_input},
+      {"options", wavconv::fuzz::command_line},
+      {"conversion", wavconv::fuzz::conversion},
+      {"record_mode", wavconv::fuzz::record_mode},
+      {"e1", wavconv::fuzz::e1_data},
+      {"station_tables", wavconv::fuzz::station_tables},
+      {"float_scaling", wavconv::fuzz::float_scaling},
+      {"gse2_writers", wavconv::fuzz::gse2_writers},
   };
   int replayed = 0;
   for (const auto& [name, target] : targets) {

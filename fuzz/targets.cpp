@@ -2,23 +2,31 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cm6_decoder.h"
 #include "common/field_edit.h"
 #include "common/format.h"
 #include "common/stop.h"
 #include "css/packed.h"
+#include "css/site.h"
 #include "css/wfdisc.h"
 #include "driver/options.h"
 #include "driver/run.h"
+#include "driver/scaling.h"
+#include "gse/writer.h"
+#include "test_support.h"
 
 namespace wavconv::fuzz {
 namespace {
@@ -69,9 +77,76 @@ std::map<std::string, std::string> snapshot() {
   return files;
 }
 
+// The checksum of samples by its definition (modulo 10^8, its magnitude).
+long long checksum_of(const std::vector<long long>& values) {
+  long long c = 0;
+  for (long long v : values) c = (c + v % 100000000) % 100000000;
+  return c < 0 ? -c : c;
+}
+
+// Checks a finished file of GSE2.0 blocks, bare or in an IMS2.0 message: lines end with LF;
+// each WID2, STA2, DAT2, data lines of at most 80 characters and CHK2; the count in WID2 is the
+// number of samples the data decodes to (CM6 by the tests' own decoder, INT as numbers), and
+// CHK2 their checksum.
+void check_gse2_blocks(const std::string& text) {
+  FUZZ_CHECK(text.find('\r') == std::string::npos);
+  FUZZ_CHECK(!text.empty() && text.back() == '\n');
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  std::size_t i = 0;
+  const bool message = lines[0].rfind("BEGIN ", 0) == 0;
+  if (message) {
+    FUZZ_CHECK(lines.size() >= 5 && lines[1] == "MSG_TYPE DATA" &&
+               lines[2].rfind("MSG_ID ", 0) == 0 && lines[3].rfind("DATA_TYPE ", 0) == 0);
+    std::string id = lines[2].substr(7);
+    FUZZ_CHECK(!id.empty() && id.size() <= 20);
+    for (char c : id) FUZZ_CHECK(c > ' ' && c < 0x7f);
+    FUZZ_CHECK(lines.back() == "STOP");
+    lines.pop_back();
+    i = 4;
+  }
+  while (i < lines.size()) {
+    FUZZ_CHECK(lines[i].rfind("WID2 ", 0) == 0 && lines[i].size() >= 105);
+    const bool cm6 = lines[i].compare(44, 3, "CM6") == 0;
+    FUZZ_CHECK(cm6 || lines[i].compare(44, 3, "INT") == 0);
+    const long long count = std::atoll(lines[i].substr(48, 8).c_str());
+    FUZZ_CHECK(std::strtod(lines[i].substr(57, 11).c_str(), nullptr) > 0);
+    FUZZ_CHECK(i + 2 < lines.size() && lines[i + 1].rfind("STA2", 0) == 0 &&
+               lines[i + 2] == "DAT2");
+    i += 3;
+    std::string data;
+    std::vector<long long> values;
+    for (; i < lines.size() && lines[i].rfind("CHK2 ", 0) != 0; ++i) {
+      FUZZ_CHECK(lines[i].size() <= 80);
+      if (cm6) {
+        data += lines[i];
+      } else {
+        std::istringstream numbers(lines[i]);
+        for (long long v; numbers >> v;) values.push_back(v);
+      }
+    }
+    FUZZ_CHECK(i < lines.size());
+    if (cm6) {
+      for (std::int64_t v : testing::decode_cm6(data)) values.push_back(v);
+    }
+    FUZZ_CHECK(static_cast<long long>(values.size()) == count);
+    FUZZ_CHECK(std::atoll(lines[i].substr(5).c_str()) == checksum_of(values));
+    ++i;
+  }
+}
+
 // Checks a finished file of blocks: each WID1 ... CHK1 with CHK1 equal to the checksum of its
-// data lines, and STOP once, last. True when some sample was written as asterisks.
+// data lines, and STOP once, last; or GSE2.0 blocks (check_gse2_blocks). True when some sample
+// was written as asterisks.
 bool check_blocks(const std::string& text) {
+  if (text.rfind("WID2", 0) == 0 || text.rfind("BEGIN", 0) == 0) {
+    check_gse2_blocks(text);
+    return false;
+  }
   bool any_too_wide = false;
   const std::string stop_line = "STOP" + std::string(76, ' ') + "\r\n";
   FUZZ_CHECK(text.size() >= 4 * 82);
@@ -237,6 +312,101 @@ void record_mode(const std::uint8_t* data, std::size_t size) {
   bool too_wide = false;
   checked_run(args, out, too_wide);
   FUZZ_CHECK(!too_wide);  // such a record is refused instead
+}
+
+void station_tables(const std::uint8_t* data, std::size_t size) {
+  // The bytes split at "\n--\n" into a site and a sitechan table; looked up on a few days.
+  std::string input(reinterpret_cast<const char*>(data), size);
+  std::size_t split = input.find("\n--\n");
+  reset_work_dir();
+  write_file(work_dir() / "h.site", input.substr(0, split));
+  if (split != std::string::npos) write_file(work_dir() / "h.sitechan", input.substr(split + 4));
+  std::vector<std::string> problems;
+  bool refused = false;
+  css::StationTables tables = css::StationTables::load(
+      (work_dir() / "h.wfdisc").string(), [](std::string_view) { return true; }, problems, refused);
+  for (const std::string& problem : problems)
+    FUZZ_CHECK(problem.find("h.site") != std::string::npos);
+  for (std::int64_t day : {1970001, 2001043, 2001365, 9999365}) {
+    for (const char* sta : {"ABC", "XYZ", ""}) {
+      css::StationTables::Found counted = tables.find(sta, "BHZ", day);
+      css::StationTables::Found fast = tables.find(sta, "BHZ", day, false);
+      // The look-up without counting finds what the counting one finds.
+      FUZZ_CHECK(counted.placement.latitude == fast.placement.latitude &&
+                 counted.placement.depth == fast.placement.depth);
+      FUZZ_CHECK(counted.located == (counted.placement.latitude && counted.placement.longitude));
+    }
+  }
+}
+
+void float_scaling(const std::uint8_t* data, std::size_t size) {
+  // Byte 0 the format, bytes 1-4 the calib (float), the rest doubles.
+  if (size < 5) return;
+  auto formats = gse::output_formats();
+  const gse::OutputFormat& format = formats[data[0] % formats.size()];
+  float calib;
+  std::memcpy(&calib, data + 1, 4);
+  if (!std::isfinite(calib)) return;
+  std::vector<double> samples((size - 5) / 8);
+  std::memcpy(samples.data(), data + 5, samples.size() * 8);
+  for (double v : samples) {
+    if (!std::isfinite(v)) return;
+  }
+  std::vector<std::int32_t> counts(samples.size());
+  std::unique_ptr<gse::Writer> writer = format.make();
+  auto chosen = driver::choose_scaling(samples, calib, *writer, counts.data());
+  if (auto* scaling = std::get_if<driver::Scaling>(&chosen)) {
+    // Counts within the format's limit, each within half a count of its sample, and at least
+    // three significant digits in the largest.
+    const common::SampleLimit limit = writer->sample_limit();
+    std::int64_t largest = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      FUZZ_CHECK(counts[i] >= limit.lowest && counts[i] <= limit.highest);
+      double scaled = samples[i] * std::pow(10.0, scaling->k);
+      FUZZ_CHECK(std::fabs(scaled - counts[i]) <= 0.5 + 1e-9 * std::fabs(scaled));
+      largest = std::max<std::int64_t>(largest, std::llabs(counts[i]));
+    }
+    FUZZ_CHECK(samples.empty() || largest >= driver::kFewestCounts);
+    FUZZ_CHECK(writer->samples_fit(counts));
+  }
+}
+
+void gse2_writers(const std::uint8_t* data, std::size_t size) {
+  // Byte 0 the format (cm6, int, ims), the rest 32-bit samples; written through each sink path
+  // and read back.
+  if (size < 1) return;
+  const char* names[] = {"cm6", "int", "ims"};
+  std::unique_ptr<gse::Writer> writer = gse::find_output_format(names[data[0] % 3])->make();
+  std::vector<std::int32_t> samples((size - 1) / 4);
+  std::memcpy(samples.data(), data + 1, samples.size() * 4);
+  common::Trace trace;
+  trace.sta = "ABC   ";
+  trace.chan = "BHZ     ";
+  trace.instype = "STS-2 ";
+  trace.samprate = 20;
+  trace.calib = 1;
+  trace.calper = 1;
+  trace.start = common::to_calendar_milliseconds(981947229250);
+  trace.whole_second_start = trace.start;
+  trace.day_text = "043";
+  trace.samples = samples;
+  if (writer->refusal(trace)) return;
+  testing::StringLineSink sink;
+  FUZZ_CHECK(writer->start_file(sink, "out.msg") && writer->write_block(trace, sink).written &&
+             writer->end_file(sink));
+  check_gse2_blocks(sink.text);
+  std::vector<std::int64_t> decoded;
+  if (data[0] % 3 != 1) {
+    std::size_t begin = sink.text.find("DAT2\n") + 5, end = sink.text.find("CHK2");
+    std::string chars;
+    for (std::size_t at = begin; at < end;) {
+      std::size_t line_end = sink.text.find('\n', at);
+      chars += sink.text.substr(at, line_end - at);
+      at = line_end + 1;
+    }
+    decoded = testing::decode_cm6(chars);
+    FUZZ_CHECK(std::equal(decoded.begin(), decoded.end(), samples.begin(), samples.end()));
+  }
 }
 
 void e1_data(const std::uint8_t* data, std::size_t size) {

@@ -22,6 +22,14 @@ void conversion(const std::uint8_t* data, std::size_t size);
 // The same in record mode (/R added): every created file is whole blocks ending in one STOP.
 void record_mode(const std::uint8_t* data, std::size_t size);
 
+// A site table, "\n--\n", a sitechan table: read (never an abort), every problem naming its
+// table, and the look-up of the conversion the same as that of the listing.
+void station_tables(const std::uint8_t* data, std::size_t size);
+// Byte 0 a format, bytes 1-4 a calib, the rest float samples as doubles: a scaling keeps every
+// count within the format and half a count of its sample, with three significant digits.
+void float_scaling(const std::uint8_t* data, std::size_t size);
+// Byte 0 cm6, int or ims, the rest samples: the block reads back to the samples and checksum.
+void gse2_writers(const std::uint8_t* data, std::size_t size);
 // Bytes 0-1 (big-endian) the sample count, the rest e1 data: decoded without reading outside
 // the data, and the decoded values re-encoded by their block headers' rules.
 void e1_data(const std::uint8_t* data, std::size_t size);
