@@ -348,7 +348,7 @@ void float_scaling(const std::uint8_t* data, std::size_t size) {
   std::memcpy(&calib, data + 1, 4);
   if (!std::isfinite(calib)) return;
   std::vector<double> samples((size - 5) / 8);
-  std::memcpy(samples.data(), data + 5, samples.size() * 8);
+  if (!samples.empty()) std::memcpy(samples.data(), data + 5, samples.size() * 8);
   for (double v : samples) {
     if (!std::isfinite(v)) return;
   }
@@ -378,7 +378,7 @@ void gse2_writers(const std::uint8_t* data, std::size_t size) {
   const char* names[] = {"cm6", "int", "ims"};
   std::unique_ptr<gse::Writer> writer = gse::find_output_format(names[data[0] % 3])->make();
   std::vector<std::int32_t> samples((size - 1) / 4);
-  std::memcpy(samples.data(), data + 1, samples.size() * 4);
+  if (!samples.empty()) std::memcpy(samples.data(), data + 1, samples.size() * 4);
   common::Trace trace;
   trace.sta = "ABC   ";
   trace.chan = "BHZ     ";
