@@ -245,9 +245,9 @@ std::uint64_t bytes_written() { return bytes_written_total.load(); }
 
 std::uint64_t bytes_kept() { return bytes_kept_total.load(); }
 
-thread_local std::function<bool(const std::string&)> before_replace_hook;
+thread_local std::function<int(const std::string&)> before_replace_hook;
 
-void set_before_replace(std::function<bool(const std::string&)> hook) {
+void set_before_replace(std::function<int(const std::string&)> hook) {
   before_replace_hook = std::move(hook);
 }
 
@@ -451,8 +451,8 @@ bool OutputFile::close() {
     fail(errno);
   }
   if (!file_.close() && ok_) fail(errno);
-  if (ok_ && !temporary_.empty() && before_replace_hook && !before_replace_hook(target_)) {
-    fail(kWrittenByEarlier);
+  if (ok_ && !temporary_.empty() && before_replace_hook) {
+    if (int refusal = before_replace_hook(target_)) fail(refusal);
   }
   if (ok_ && !temporary_.empty()) {
     if (!platform::replace_file(folder_, temporary_, target_name_, target_existed_)) {

@@ -164,9 +164,9 @@ std::uint64_t bytes_written();
 std::uint64_t bytes_kept();
 
 // For the output files this thread closes from now on: `hook` is asked, just before a new file
-// takes its target's name, whether it may; when it says no, close() fails with
-// kWrittenByEarlier and the target stays as it was. An empty hook asks nothing.
-void set_before_replace(std::function<bool(const std::string&)> hook);
+// takes its target's name, whether it may: 0 when it may, else the reason (kWrittenByEarlier,
+// ...) with which close() then fails, the target staying as it was. An empty hook asks nothing.
+void set_before_replace(std::function<int(const std::string&)> hook);
 
 // Prepares the program's process: closed standard descriptors opened on the null device,
 // standard output and error as bytes, a write to a reader that has gone or past the file size

@@ -52,7 +52,10 @@ std::string system_error_line(std::string_view path, int error) {
   return error_line(printable(path) + ": " +
                     (error == kNotRegularFile     ? "not a regular file"
                      : error == kWrittenByEarlier ? "written by an earlier header, not replaced"
-                                                  : std::strerror(error)));
+                     : error == kInputOfEarlier   ? "an input of an earlier header, not replaced"
+                     : error == kReadsAnOutput
+                         ? "not written: this header reads the output of an earlier header"
+                         : std::strerror(error)));
 }
 
 void stop_without_message(int status) { throw Stop{Stop::Kind::kNoMessage, {}, status}; }

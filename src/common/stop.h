@@ -40,8 +40,11 @@ std::string error_line(std::string_view text);
 // A reason of the program's own in place of a system error number: a device where a file was
 // expected.
 inline constexpr int kNotRegularFile = -1;
-// Another of the program's reasons: an output that an earlier header of a /M run wrote.
+// More of the program's reasons, in a /M run: an output that an earlier header wrote; an output
+// that is an input of an earlier header; an output of a header that reads an earlier one's.
 inline constexpr int kWrittenByEarlier = -2;
+inline constexpr int kInputOfEarlier = -3;
+inline constexpr int kReadsAnOutput = -4;
 
 // The line for a failed system call on a file: "wavconv: <path>: <the system's reason>"; the
 // path's control characters shown as "?", an empty path as missing; kNotRegularFile as "not a

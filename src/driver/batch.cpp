@@ -26,6 +26,9 @@
 namespace wavconv::driver {
 namespace {
 
+// The inputs of the header this thread converts, as keys; none outside /M.
+thread_local std::vector<std::uint64_t>* header_inputs = nullptr;
+
 // Bytes a header's run prints: the first kKept in memory, the rest in an unnamed temporary
 // file, so that a header of many messages costs little memory while it waits for its turn.
 class SpillSink : public common::ByteSink {
@@ -74,6 +77,7 @@ class Batch {
       : base_(without_names(settings)), names_(settings.names), window_(window) {
     finished_.assign(names_.size(), false);
     outcomes_.resize(names_.size());
+    inputs_of_.resize(names_.size());
   }
 
   // Converts headers until none is left (a worker thread).
@@ -91,13 +95,23 @@ class Batch {
 
   // Converts header `i` in this thread, records its outcome.
   void convert(std::size_t i) {
-    common::set_before_replace([this, i](const std::string& target) { return claim(i, target); });
+    std::vector<std::uint64_t> inputs;
+    header_inputs = &inputs;
+    common::set_before_replace(
+        [this, i, &inputs](const std::string& target) { return claim(i, target, inputs); });
     std::unique_ptr<Outcome> outcome = run_header(i);
     common::set_before_replace({});
+    header_inputs = nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     outcomes_[i] = std::move(outcome);
+    inputs_of_[i] = std::move(inputs);
     finished_[i] = true;
-    while (prefix_ < finished_.size() && finished_[prefix_]) ++prefix_;
+    // The inputs of the headers before the first unfinished one are known to every later claim.
+    while (prefix_ < finished_.size() && finished_[prefix_]) {
+      for (std::uint64_t key : inputs_of_[prefix_]) inputs_.insert(key);
+      inputs_of_[prefix_] = {};
+      ++prefix_;
+    }
     changed_.notify_all();
   }
 
@@ -125,13 +139,19 @@ class Batch {
     return one;
   }
 
-  bool claim(std::size_t i, const std::string& target) {
+  // Whether header `i` may put its output at `target`, judged when every header before it has
+  // finished (so that the verdict does not depend on the threads): 0, or the reason why not.
+  int claim(std::size_t i, const std::string& target, const std::vector<std::uint64_t>& inputs) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return prefix_ >= i; });
+    for (std::uint64_t input : inputs) {
+      if (written_.contains(input)) return common::kReadsAnOutput;
+    }
     std::uint64_t key = path_key(target);
-    if (written_.contains(key)) return false;
+    if (written_.contains(key)) return common::kWrittenByEarlier;
+    if (inputs_.contains(key)) return common::kInputOfEarlier;
     written_.insert(key);
-    return true;
+    return 0;
   }
 
   std::unique_ptr<Outcome> run_header(std::size_t i) {
@@ -162,7 +182,9 @@ class Batch {
   std::size_t prefix_ = 0;    // headers 0..prefix_-1 have all finished
   std::size_t reported_ = 0;  // headers 0..reported_-1 have been handed to the reporter
   std::vector<std::unique_ptr<Outcome>> outcomes_;
-  FileKeys written_;  // outputs put in place, links followed
+  FileKeys written_;                                   // outputs put in place, links followed
+  FileKeys inputs_;                                    // the inputs of every header before prefix_
+  std::vector<std::vector<std::uint64_t>> inputs_of_;  // a finished header's, until then
 };
 
 // Writes a header's lines to standard error: each line it printed, "wavconv: <header>: " before
@@ -201,6 +223,10 @@ void report(const std::string& header, Outcome& outcome, common::Console& consol
 }
 
 }  // namespace
+
+void note_input(const std::string& path) {
+  if (header_inputs) header_inputs->push_back(path_key(path));
+}
 
 void convert_many(const Settings& settings, common::Console& console) {
   const std::size_t n = settings.names.size();

@@ -93,8 +93,8 @@ std::string absolute_path(const std::string& path) {
 void stop_write_failed(const std::string& path, const common::OutputFile& output,
                        common::Console& console) {
   console.write_error(common::system_error_line(path, output.error()));
-  // A name an earlier header of a /M run took is refused as an output that cannot be opened.
-  common::stop(output.error() == common::kWrittenByEarlier ? kOpenOutputFailed : kWriteOutputFailed,
+  // An output a /M run refuses for another header's sake is one that cannot be opened.
+  common::stop(output.error() <= common::kWrittenByEarlier ? kOpenOutputFailed : kWriteOutputFailed,
                common::kFailure);
 }
 

@@ -20,6 +20,7 @@
 #include "css/samples.h"
 #include "css/site.h"
 #include "css/wfdisc.h"
+#include "driver/batch.h"
 #include "driver/file_keys.h"
 #include "driver/output.h"
 #include "driver/pool.h"
@@ -177,6 +178,15 @@ Record RecordRun::read_record(std::int64_t number, std::string_view line, bool p
 
 void RecordRun::collect_inputs() {
   if (auto key = identity_key(header_path_)) inputs_.insert(*key);
+  note_input(header_path_);
+  constexpr std::string_view kHeader = ".wfdisc";
+  if (header_path_.size() > kHeader.size() &&
+      header_path_.compare(header_path_.size() - kHeader.size(), kHeader.size(), kHeader) == 0) {
+    const std::string base = header_path_.substr(0, header_path_.size() - kHeader.size());
+    for (const char* table : {".site", ".site.gz", ".sitechan", ".sitechan.gz"}) {
+      note_input(base + table);
+    }
+  }
   int error = 0;
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   std::int64_t number = 0;
@@ -187,6 +197,7 @@ void RecordRun::collect_inputs() {
     ++selected_count_;
     Record record = read_record(number, *line, false);
     if (auto key = identity_key(record.source.path)) inputs_.insert(*key);
+    note_input(record.source.path);
     stations_.insert(std::string(common::cut_at_blank(record.fields.sta)));
     if (settings_.record > 0) break;
   }

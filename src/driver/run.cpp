@@ -110,6 +110,8 @@ void convert_default(const Settings& settings, common::Console& console) {
   // header says.
   css::SampleSource source;
   source.path = css::sample_path(header_path, record);
+  note_input(header_path);
+  note_input(source.path);
   if (common::cut_at_blank(record.dfile).empty()) {
     // Without a dfile the path is the header's folder: say what is missing, not what the folder is.
     common::fatal(common::Statement::kOpen, source.path, common::FatalError::kOpenFailed,

@@ -568,3 +568,49 @@ TEST(Batch, ReplacedOutputFlushedBeforeItTakesTheName) {
 
 }  // namespace
 }  // namespace wavconv::testing
+
+namespace wavconv::testing {
+namespace {
+
+// A header that reads what an earlier header of the run writes is refused, and so is an output
+// that would replace what an earlier header read: the same verdicts whatever the threads do.
+TEST(ManyHeaders, OutputsAndInputsOfOtherHeadersKeptApart) {
+  TempDir dir;
+  Header reads_output;
+  reads_output.dfile = "abc_043.gse";  // the output of a.wfdisc
+  dir.write("a.wfdisc", Header().line());
+  dir.write("b.wfdisc", reads_output.line());
+  dir.write("abc.w", sample_bytes({1, 2, 3}));
+  const std::string old_output;  // an earlier run's (empty) output, read as samples by b
+  struct Case {
+    std::vector<std::string> names;
+    std::string err;
+  } cases[] = {
+      {{"a.wfdisc", "b.wfdisc"},
+       "wavconv: b.wfdisc: abc_043_043.gse: not written: this header reads the output of an "
+       "earlier header\nwavconv: b.wfdisc: Error opening output GSE file\n"},
+      {{"b.wfdisc", "a.wfdisc"},
+       "wavconv: a.wfdisc: abc_043.gse: an input of an earlier header, not replaced\n"
+       "wavconv: a.wfdisc: Error opening output GSE file\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.names[0]);
+    for (int round = 0; round < 8; ++round) {
+      dir.write("abc_043.gse", old_output);
+      fs::remove(dir.file("abc_043_043.gse"));
+      std::vector<std::string> args = {"/M", "/P2", "--"};
+      args.insert(args.end(), c.names.begin(), c.names.end());
+      RunResult result = run_binary(dir.path(), args);
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(without_amounts(result.err),
+                c.err + "wavconv: 1 of 2 headers converted, 1 refused; # MB in # s\n");
+      // What the refused header would have written is not there; the other's is.
+      const bool b_first = c.names[0] == "b.wfdisc";
+      EXPECT_EQ(fs::exists(dir.file("abc_043_043.gse")), b_first);
+      EXPECT_EQ(dir.read("abc_043.gse") == old_output, b_first);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wavconv::testing
