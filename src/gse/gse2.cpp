@@ -115,25 +115,20 @@ std::string sta2_line(const common::Placement& p) {
   return line;
 }
 
-// CM6 characters in lines of 80, formatted in pieces straight into the sink's buffer where it
-// offers one; the checksum of the samples in the same pass.
-bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
-               std::int64_t& checksum_value) {
-  constexpr std::size_t kChunk = 16384;
-  constexpr std::size_t kRoom = kChunk * kCm6MaxChars * 81 / 80 + 16;
+// Formats `count` samples in pieces of `chunk` straight into the sink's buffer where it offers
+// one (else into a buffer of its own): format(begin, end, out) writes the characters of samples
+// begin..end-1 at `out`, at most `room` bytes, and returns their end.
+template <typename Format>
+bool write_in_pieces(std::size_t count, std::size_t chunk, std::size_t room, common::LineSink& sink,
+                     Format&& format) {
   std::unique_ptr<char[]> own;
-  Checksum checksum;
-  std::size_t column = 0;
-  const bool small = cm6_small(samples);
-  for (std::size_t begin = 0; begin < samples.size(); begin += kChunk) {
-    std::size_t end = std::min(samples.size(), begin + kChunk);
-    char* start = sink.reserve(kRoom);
+  for (std::size_t begin = 0; begin < count; begin += chunk) {
+    char* start = sink.reserve(room);
     if (!start) {
-      if (!own) own.reset(new char[kRoom]);
+      if (!own) own.reset(new char[room]);
       start = own.get();
     }
-    char* stop = encode_cm6_lines(samples, begin, end, start, column, checksum, small);
-    if (end == samples.size() && column > 0) *stop++ = '\n';
+    char* stop = format(begin, std::min(count, begin + chunk), start);
     std::size_t used = static_cast<std::size_t>(stop - start);
     if (start != own.get()) {
       sink.commit(used);
@@ -141,8 +136,25 @@ bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
       return false;
     }
   }
-  checksum_value = checksum.value();
   return true;
+}
+
+// CM6 characters in lines of 80, the checksum of the samples in the same pass.
+bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
+               std::int64_t& checksum_value) {
+  constexpr std::size_t kChunk = 16384;
+  constexpr std::size_t kRoom = kChunk * kCm6MaxChars * 81 / 80 + 16;
+  Checksum checksum;
+  std::size_t column = 0;
+  const bool small = cm6_small(samples);
+  bool written = write_in_pieces(
+      samples.size(), kChunk, kRoom, sink, [&](std::size_t begin, std::size_t end, char* out) {
+        out = encode_cm6_lines(samples, begin, end, out, column, checksum, small);
+        if (end == samples.size() && column > 0) *out++ = '\n';
+        return out;
+      });
+  checksum_value = checksum.value();
+  return written;
 }
 
 // The number of decimal digits of `u`.
@@ -172,50 +184,37 @@ inline void put_digits(char* end, std::uint32_t u) {
   }
 }
 
-// The samples in decimal, one blank between them, lines of at most 80 characters ended by LF,
-// formatted in pieces straight into the sink's buffer where it offers one; their checksum in
-// the same pass.
+// The samples in decimal, one blank between them, lines of at most 80 characters ended by LF;
+// their checksum in the same pass.
 bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink,
                std::int64_t& checksum_value) {
   constexpr std::size_t kChunk = 16384;
   constexpr std::size_t kRoom = kChunk * 12 + 16;  // a sign, ten digits and a blank or LF each
-  std::unique_ptr<char[]> own;
   Checksum checksum;
   std::size_t column = 0;
-  for (std::size_t begin = 0; begin < samples.size(); begin += kChunk) {
-    std::size_t end = std::min(samples.size(), begin + kChunk);
-    char* start = sink.reserve(kRoom);
-    if (!start) {
-      if (!own) own.reset(new char[kRoom]);
-      start = own.get();
-    }
-    char* out = start;
-    for (std::size_t i = begin; i < end; ++i) {
-      const std::int32_t v = samples[i];
-      checksum.add(v);
-      const std::uint32_t u =
-          v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
-      const std::size_t n = decimal_digits(u) + (v < 0);
-      if (column > 0) {
-        const bool fits = column + 1 + n <= kDataLine;
-        *out++ = fits ? ' ' : '\n';
-        column = fits ? column + 1 : 0;
-      }
-      *out = '-';  // overwritten by the first digit when there is no sign
-      put_digits(out + n, u);
-      out += n;
-      column += n;
-    }
-    if (end == samples.size() && column > 0) *out++ = '\n';
-    std::size_t used = static_cast<std::size_t>(out - start);
-    if (start != own.get()) {
-      sink.commit(used);
-    } else if (!sink.put_lines(std::string_view(start, used))) {
-      return false;
-    }
-  }
+  bool written = write_in_pieces(
+      samples.size(), kChunk, kRoom, sink, [&](std::size_t begin, std::size_t end, char* out) {
+        for (std::size_t i = begin; i < end; ++i) {
+          const std::int32_t v = samples[i];
+          checksum.add(v);
+          const std::uint32_t u =
+              v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+          const std::size_t n = decimal_digits(u) + (v < 0);
+          if (column > 0) {
+            const bool fits = column + 1 + n <= kDataLine;
+            *out++ = fits ? ' ' : '\n';
+            column = fits ? column + 1 : 0;
+          }
+          *out = '-';  // overwritten by the first digit when there is no sign
+          put_digits(out + n, u);
+          out += n;
+          column += n;
+        }
+        if (end == samples.size() && column > 0) *out++ = '\n';
+        return out;
+      });
   checksum_value = checksum.value();
-  return true;
+  return written;
 }
 
 // Bare GSE2.0 blocks with CM6 or INT data.
