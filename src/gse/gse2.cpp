@@ -44,9 +44,19 @@ std::string instrument(std::string_view field) {
 
 // Why a trace's header fields cannot be written in WID2; nothing when they can.
 std::optional<std::string> wid2_refusal(const common::Trace& t) {
-  std::string sta = word(t.sta), chan = word(t.chan);
+  const std::string sta = word(t.sta), chan = word(t.chan);
   if (sta.size() > 5) return "station " + common::printable(sta) + " is longer than 5 characters";
   if (chan.size() > 3) return "channel " + common::printable(chan) + " is longer than 3 characters";
+  // A control character would break the line (a CR in a file of LF lines, a form feed...).
+  for (const auto& [what, text] : {std::pair{"station", &sta}, std::pair{"channel", &chan},
+                                   std::pair{"instrument type", &t.instype}}) {
+    for (unsigned char c : *text) {
+      if ((c < ' ' && c != '\0') || c == 0x7f) {
+        return std::string(what) + " " + common::printable(word(*text)) +
+               " holds a control character";
+      }
+    }
+  }
   if (t.start.year < 0 || t.start.year > 9999) {
     return "the start year " + std::to_string(t.start.year) + " does not fit WID2";
   }

@@ -159,6 +159,15 @@ TEST(Gse2, StationChannelAndFieldsThatDoNotFit) {
   trace.chan = "BHZ1    ";
   EXPECT_EQ(*writer->refusal(trace), "channel BHZ1 is longer than 3 characters");
   trace.chan = "BHZ     ";
+  trace.chan = "\rHZ     ";
+  EXPECT_EQ(*writer->refusal(trace), "channel ?HZ holds a control character");
+  trace.chan = "BHZ     ";
+  trace.instype =
+      "STS\x1b"
+      "2 ";
+  EXPECT_EQ(*writer->refusal(trace), "instrument type STS?2 holds a control character");
+  trace.instype = std::string("STS-2\0", 6);  // a NUL is written as a blank
+  EXPECT_FALSE(writer->refusal(trace));
   trace.calper = 1000;  // "1000.000" would run into the next column
   EXPECT_EQ(*writer->refusal(trace), "calper 1000 does not fit WID2");
   trace.calper = 999.999f;
