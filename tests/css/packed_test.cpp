@@ -169,6 +169,12 @@ TEST(C0, TokensBetweenAnyWhiteSpaceEachA32BitInteger) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(std::get<std::string>(decode(c.text, 3, false)), c.fault);
   }
+  // Only the window's samples are kept, into storage of exactly their count (a write past it
+  // is a finding of the sanitizer build): at the start, inside, at the end.
+  const std::string text = "10 11 12 13 14 15";
+  EXPECT_EQ(std::get<Values>(decode(text, 6, false, 0, 2)), (Values{10, 11}));
+  EXPECT_EQ(std::get<Values>(decode(text, 6, false, 2, 3)), (Values{12, 13, 14}));
+  EXPECT_EQ(std::get<Values>(decode(text, 6, false, 5, 1)), Values{15});
 }
 
 }  // namespace
