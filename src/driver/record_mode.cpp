@@ -474,8 +474,11 @@ void RecordRun::run() {
   const std::size_t batch_size = pool ? 4 * pool->size() : 1;
   std::vector<Prepared> batch;
   std::int64_t number = 0, chosen = 0, finished = 0, refused = 0;
-  auto flush = [&] {
-    if (pool) {
+  // Records of many samples (or of a count not given) are read and written one at a time, their
+  // blocks formatted straight into the output: memory stays one window for them.
+  constexpr std::int32_t kBatchedSamples = 1 << 18;
+  auto flush = [&](bool alone) {
+    if (pool && !alone) {
       pool->run(batch.size(),
                 [&](std::size_t i, std::size_t t) { prepare(batch[i], lanes_[t], true); });
     } else {
@@ -498,12 +501,15 @@ void RecordRun::run() {
   while (std::optional<std::string_view> line = records->next(number)) {
     if (!selected(number)) continue;
     ++chosen;
+    Record record = read_record(number, *line);
+    const bool alone = !(record.fields.nsamp > 0 && record.fields.nsamp <= kBatchedSamples);
+    if (alone && !batch.empty()) flush(false);
     batch.emplace_back();
-    batch.back().record = read_record(number, *line);
-    if (batch.size() == batch_size || settings_.record > 0) flush();
+    batch.back().record = std::move(record);
+    if (alone || batch.size() == batch_size || settings_.record > 0) flush(alone);
     if (settings_.record > 0) break;
   }
-  if (!batch.empty()) flush();
+  if (!batch.empty()) flush(false);
   if (number == 0) stop_header_failed(header_path_, css::HeaderError::kRead, 0, console_);
   if (chosen == 0) {
     common::stop(" Error: no record " + std::to_string(settings_.record) + " in the header file",
