@@ -40,16 +40,23 @@ def line(sta="ABC", chan="BHZ", time_=981947229.0, nsamp=0, dfile="s.w", foff=0,
                                               foff, -1, "2001/02/12")
 
 
+SIGNALS = {}
+
+
 def signal(count, seed):
-    """Big-endian 32-bit samples of a noisy wave."""
+    """Big-endian 32-bit samples of a noisy wave (one of 16 per length, made once)."""
     import array
     import math
     import random
-    random.seed(seed)
+    key = (count, seed % 16)
+    if key in SIGNALS:
+        return SIGNALS[key]
+    random.seed(key[1])
     values = array.array("i", (int(800 * math.sin(i / 37.0)) + random.randint(-50, 50)
                                for i in range(count)))
     values.byteswap()
-    return values.tobytes()
+    SIGNALS[key] = values.tobytes()
+    return SIGNALS[key]
 
 
 def gzip_of_zeros(path, zeros, tail):
@@ -69,6 +76,31 @@ def gzip_of_zeros(path, zeros, tail):
         f.write(last.compress(rest) + last.flush())
         crc = zlib.crc32(rest, crc)
         f.write(struct.pack("<II", crc & 0xffffffff, (zeros + len(tail)) & 0xffffffff))
+
+
+def site(sta, ondate, lat):
+    return "%-6s %8d %8d %9.4f %9.4f %9.4f %-50s %-4s %-6s %9.4f %9.4f %-17s\n" % (
+        sta, ondate, -1, lat, 10.0, 0.5, "A station", "ss", sta, 0.0, 0.0, "2006/10/09")
+
+
+def sitechan(sta, chan, ondate):
+    return "%-6s %-8s %8d %8d %8d %-4s %9.4f %6.1f %6.1f %-50s %-17s\n" % (
+        sta, chan, ondate, 1, -1, "n", 0.01, 0.0, 90.0, "A channel", "2006/10/09")
+
+
+def run(args, cwd, clean=None):
+    """Wall seconds (median of 3) and peak RSS in MiB."""
+    times, rss = [], 0
+    for _ in range(3):
+        if clean:
+            shutil.rmtree(os.path.join(cwd, clean), ignore_errors=True)
+            os.mkdir(os.path.join(cwd, clean))
+        start = time.perf_counter()
+        result = subprocess.run(["/usr/bin/time", "-f", "%M", WAVCONV] + args, cwd=cwd,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        times.append(time.perf_counter() - start)
+        rss = max(rss, int(result.stderr.strip().splitlines()[-1]))
+    return statistics.median(times), rss / 1024
 
 
 def tables_gzip(d):

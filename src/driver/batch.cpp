@@ -102,6 +102,10 @@ class Batch {
     std::unique_ptr<Outcome> outcome = run_header(i);
     common::set_before_replace({});
     header_inputs = nullptr;
+    // Records of one sample file name it once.
+    std::sort(inputs.begin(), inputs.end());
+    inputs.erase(std::unique(inputs.begin(), inputs.end()), inputs.end());
+    inputs.shrink_to_fit();
     std::lock_guard<std::mutex> lock(mutex_);
     outcomes_[i] = std::move(outcome);
     inputs_of_[i] = std::move(inputs);

@@ -190,6 +190,7 @@ void RecordRun::collect_inputs() {
   int error = 0;
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   std::int64_t number = 0;
+  std::string last_noted;  // records of one file follow each other: it is noted once
   while (records) {
     std::optional<std::string_view> line = records->next(number);
     if (!line) break;
@@ -197,7 +198,8 @@ void RecordRun::collect_inputs() {
     ++selected_count_;
     Record record = read_record(number, *line, false);
     if (auto key = identity_key(record.source.path)) inputs_.insert(*key);
-    note_input(record.source.path);
+    if (record.source.path != last_noted) note_input(record.source.path);
+    last_noted = record.source.path;
     stations_.insert(std::string(common::cut_at_blank(record.fields.sta)));
     if (settings_.record > 0) break;
   }
