@@ -58,16 +58,29 @@ css::SampleSource locate(const std::string& header_path, const css::Wfdisc& reco
 }
 
 // A block's bytes, as a file would get them, kept in memory.
+// The writers format into its room as they would into a file's buffer; the string is kept
+// from record to record, so that its memory is not asked for again each time.
 struct BlockText : common::LineSink {
-  std::string bytes;
+  explicit BlockText(std::string& bytes) : bytes_(bytes) { bytes_.clear(); }
   bool put_line(std::string_view line) override {
-    bytes.append(line).append("\r\n");
+    bytes_.append(line).append("\r\n");
     return true;
   }
   bool put_lines(std::string_view lines) override {
-    bytes.append(lines);
+    bytes_.append(lines);
     return true;
   }
+  char* reserve(std::size_t size) override {
+    used_ = bytes_.size();
+    if (bytes_.capacity() < used_ + size) bytes_.reserve(std::max(used_ + size, 2 * used_));
+    bytes_.resize(used_ + size);
+    return bytes_.data() + used_;
+  }
+  void commit(std::size_t used) override { bytes_.resize(used_ + used); }
+
+ private:
+  std::string& bytes_;
+  std::size_t used_ = 0;
 };
 
 // One record as it goes through the run.
@@ -305,10 +318,13 @@ void RecordRun::prepare(Prepared& prepared, Lane& lane, bool format_ahead) {
     return;
   }
   if (format_ahead && !settings_.query) {
-    BlockText text;
-    prepared.formatted = lane.writer->write_block(trace, text).written;
-    prepared.block = std::move(text.bytes);
-    prepared.samples = css::Samples{};
+    try {
+      BlockText text(prepared.block);
+      prepared.formatted = lane.writer->write_block(trace, text).written;
+      prepared.samples = css::Samples{};
+    } catch (const std::bad_alloc&) {
+      prepared.block = std::string();  // formatted when it is written, as one thread does
+    }
   }
 }
 
@@ -474,18 +490,18 @@ void RecordRun::run() {
   lanes_.resize(pool ? pool->size() : 1);
   for (Lane& lane : lanes_) lane.writer = settings_.format->make();
   const std::size_t batch_size = pool ? 4 * pool->size() : 1;
-  std::vector<Prepared> batch;
   std::int64_t number = 0, chosen = 0, finished = 0, refused = 0;
   // Records of many samples (or of a count not given) are read and written one at a time, their
   // blocks formatted straight into the output: memory stays one window for them.
   constexpr std::int32_t kBatchedSamples = 1 << 18;
-  auto flush = [&](bool alone) {
-    if (pool && !alone) {
-      pool->run(batch.size(),
-                [&](std::size_t i, std::size_t t) { prepare(batch[i], lanes_[t], true); });
-    } else {
-      prepare(batch.front(), lanes_.front(), false);
-    }
+  // A batch is prepared by every thread, then written by this one. (Writing one batch while the
+  // next is prepared was slower here: the blocks went cold in the cache before they were
+  // written, and both halves wait on memory.)
+  std::vector<Prepared> writing, preparing;
+  std::vector<std::string> spare;  // block buffers of written records, kept for the next
+  const std::function<void(std::size_t, std::size_t)> prepare_one =
+      [&](std::size_t i, std::size_t t) { prepare(preparing[i], lanes_[t], true); };
+  auto write_all = [&](std::vector<Prepared>& batch) {
     for (Prepared& prepared : batch) {
       std::optional<css::Refusal> refusal = finish(prepared);
       if (settings_.query) {
@@ -497,21 +513,39 @@ void RecordRun::run() {
       refused += refusal ? 1 : 0;
       count.converted += refusal ? 0 : 1;
       if (progress) progress->update(++finished);
+      spare.push_back(std::move(prepared.block));
     }
     batch.clear();
+  };
+  // Prepares the batch gathered and writes it.
+  auto advance = [&] {
+    if (preparing.empty()) return;
+    pool->run(preparing.size(), prepare_one);
+    write_all(preparing);
   };
   while (std::optional<std::string_view> line = records->next(number)) {
     if (!selected(number)) continue;
     ++chosen;
-    Record record = read_record(number, *line);
-    const bool alone = !(record.fields.nsamp > 0 && record.fields.nsamp <= kBatchedSamples);
-    if (alone && !batch.empty()) flush(false);
-    batch.emplace_back();
-    batch.back().record = std::move(record);
-    if (alone || batch.size() == batch_size || settings_.record > 0) flush(alone);
+    Prepared next;
+    next.record = read_record(number, *line);
+    if (!spare.empty()) {
+      next.block = std::move(spare.back());
+      spare.pop_back();
+    }
+    const bool alone =
+        !pool || !(next.record.fields.nsamp > 0 && next.record.fields.nsamp <= kBatchedSamples);
+    if (alone) {
+      if (pool) advance();
+      prepare(next, lanes_.front(), false);
+      writing.push_back(std::move(next));
+      write_all(writing);
+    } else {
+      preparing.push_back(std::move(next));
+      if (preparing.size() == batch_size) advance();
+    }
     if (settings_.record > 0) break;
   }
-  if (!batch.empty()) flush(false);
+  if (pool) advance();
   if (number == 0) stop_header_failed(header_path_, css::HeaderError::kRead, 0, console_);
   if (chosen == 0) {
     common::stop(" Error: no record " + std::to_string(settings_.record) + " in the header file",
