@@ -169,16 +169,22 @@ std::optional<StationTables::Sitechan> StationTables::parse_sitechan(std::string
   return row;
 }
 
+std::optional<std::string> StationTables::base_of(const std::string& header_path) {
+  constexpr std::string_view kHeader = ".wfdisc";
+  if (header_path.size() <= kHeader.size() ||
+      header_path.compare(header_path.size() - kHeader.size(), kHeader.size(), kHeader) != 0) {
+    return std::nullopt;
+  }
+  return header_path.substr(0, header_path.size() - kHeader.size());
+}
+
 StationTables StationTables::load(const std::string& header_path,
                                   const std::function<bool(std::string_view)>& wanted,
                                   std::vector<std::string>& problems, bool& refused) {
   StationTables tables;
-  constexpr std::string_view kHeader = ".wfdisc";
-  if (header_path.size() <= kHeader.size() ||
-      header_path.compare(header_path.size() - kHeader.size(), kHeader.size(), kHeader) != 0) {
-    return tables;
-  }
-  std::string base = header_path.substr(0, header_path.size() - kHeader.size());
+  std::optional<std::string> found_base = base_of(header_path);
+  if (!found_base) return tables;
+  const std::string& base = *found_base;
   auto read = [&](const std::string& path, auto&& parse, auto& index, bool& found) {
     std::string name;
     bool table_refused = false;

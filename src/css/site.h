@@ -28,6 +28,10 @@ class StationTables {
                             const std::function<bool(std::string_view)>& wanted,
                             std::vector<std::string>& problems, bool& refused);
 
+  // The tables' path without ".site" and ".sitechan": the header's without ".wfdisc"; nothing
+  // for a header of another name (it has no tables).
+  static std::optional<std::string> base_of(const std::string& header_path);
+
   // Whether either table was found.
   bool any() const { return has_site_ || has_sitechan_; }
 

@@ -102,10 +102,7 @@ class RecordRun {
       : settings_(settings),
         header_path_(std::move(header_path)),
         console_(console),
-        writer_(settings.format->make()) {
-    lanes_.resize(1);
-    lanes_.front().writer = settings.format->make();
-  }
+        writer_(settings.format->make()) {}
 
   [[noreturn]] void run();
 
@@ -128,7 +125,6 @@ class RecordRun {
     std::optional<css::Refusal> refusal;
     css::Rounding rounding;
     css::Samples samples;
-    gse::Window window{1, 0};
     common::Trace trace;  // all but the samples
     std::string block;    // the block's bytes, when formatted ahead
     bool formatted = false;
@@ -192,12 +188,9 @@ Record RecordRun::read_record(std::int64_t number, std::string_view line, bool p
 void RecordRun::collect_inputs() {
   if (auto key = identity_key(header_path_)) inputs_.insert(*key);
   note_input(header_path_);
-  constexpr std::string_view kHeader = ".wfdisc";
-  if (header_path_.size() > kHeader.size() &&
-      header_path_.compare(header_path_.size() - kHeader.size(), kHeader.size(), kHeader) == 0) {
-    const std::string base = header_path_.substr(0, header_path_.size() - kHeader.size());
+  if (std::optional<std::string> base = css::StationTables::base_of(header_path_)) {
     for (const char* table : {".site", ".site.gz", ".sitechan", ".sitechan.gz"}) {
-      note_input(base + table);
+      note_input(*base + table);
     }
   }
   int error = 0;
@@ -300,7 +293,6 @@ void RecordRun::prepare(Prepared& prepared, Lane& lane, bool format_ahead) {
   }
   auto& [samples, window] = std::get<std::pair<css::Samples, gse::Window>>(loaded);
   prepared.samples = std::move(samples);
-  prepared.window = window;
   const css::Wfdisc& f = record.fields;
   // The time is within range (checked with the samples).
   common::Trace& trace = prepared.trace;
