@@ -14,6 +14,8 @@
 namespace wavconv::driver {
 namespace {
 
+char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
 // The value of a J, L or R option (its text without "/"), read with "(i1)" to "(i5)" when its
 // trimmed length is 2 to 6; otherwise `current` stays.
 std::int32_t option_value(const std::string& option, std::int32_t current) {
@@ -28,18 +30,15 @@ std::int32_t option_value(const std::string& option, std::int32_t current) {
   if (common::read(formats[length - 2], digits, destination) != common::ReadStatus::kOk) {
     common::fatal(common::Statement::kRead, "internal", common::FatalError::kBadInteger,
                   "option /" + option +
-                      (std::toupper(static_cast<unsigned char>(option[0])) == 'R'
-                           ? " does not give a record number"
-                       : std::toupper(static_cast<unsigned char>(option[0])) == 'P'
-                           ? " does not give a number of threads"
-                           : " does not give a whole number of seconds"));
+                      (upper(option[0]) == 'R'   ? " does not give a record number"
+                       : upper(option[0]) == 'P' ? " does not give a number of threads"
+                                                 : " does not give a whole number of seconds"));
   }
   return value;
 }
 
 bool is_option_letter(char letter) {
-  return kOptionLetters.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) !=
-         std::string_view::npos;
+  return kOptionLetters.find(upper(letter)) != std::string_view::npos;
 }
 
 // True for a name made only of digits, with an optional sign: a value meant for the option
@@ -52,8 +51,6 @@ bool looks_like_value(const std::string& arg) {
   }
   return true;
 }
-
-char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
 char letter_of(const std::string& arg) { return upper(arg[1]); }
 

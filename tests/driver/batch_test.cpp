@@ -36,6 +36,21 @@ void write_large_segment(const TempDir& dir) {
   fs::resize_file(dir.file("abc.w"), 40'000'000);
 }
 
+// `count` headers h<first>.wfdisc, h<first + 1>.wfdisc, ... in `dir`, each naming one sparse
+// sample file big.w of `bytes` zero bytes; their names appended to `args`.
+void write_headers_of_one_file(const TempDir& dir, std::vector<std::string>& args, int count,
+                               int first, std::uintmax_t bytes) {
+  Header header;
+  header.dfile = "big.w";
+  for (int i = first; i < first + count; ++i) {
+    std::string name = std::string("h").append(std::to_string(i)).append(".wfdisc");
+    dir.write(name, header.line());
+    args.push_back(name);
+  }
+  dir.write("big.w", "");
+  fs::resize_file(dir.file("big.w"), bytes);
+}
+
 // The run ends by the signal itself, so that a shell or xargs sees an interruption.
 TEST(Batch, TerminatedRunEndsByItsSignalLeavingTheOldFileAndNoTemporary) {
   TempDir dir;
@@ -300,15 +315,7 @@ TEST(ManyHeaders, MessagesInTheOrderOfTheNamesAndCollisionsRefused) {
 TEST(ManyHeaders, InterruptedRunSaysWhereItStopped) {
   TempDir dir;
   std::vector<std::string> args = {"/M", "/P1", "--"};
-  for (int i = 0; i < 6; ++i) {
-    Header header;
-    header.dfile = "big.w";
-    std::string name = std::string("h").append(std::to_string(i)).append(".wfdisc");
-    dir.write(name, header.line());
-    args.push_back(name);
-  }
-  dir.write("big.w", "");
-  fs::resize_file(dir.file("big.w"), 40'000'000);
+  write_headers_of_one_file(dir, args, 6, 0, 40'000'000);
   TempDir capture;
   int err_fd = ::open(capture.file("err").c_str(), O_WRONLY | O_CREAT, 0644);
   pid_t pid = start_binary(dir.path(), args, -1, err_fd);
@@ -459,15 +466,7 @@ namespace {
 TEST(ManyHeaders, TerminatedWithManyThreadsWritingLeavesNoTemporary) {
   TempDir dir;
   std::vector<std::string> args = {"/M", "/P200", "--"};
-  for (int i = 0; i < 400; ++i) {
-    Header header;
-    header.dfile = "big.w";
-    std::string name = std::string("h").append(std::to_string(1000 + i)).append(".wfdisc");
-    dir.write(name, header.line());
-    args.push_back(name);
-  }
-  dir.write("big.w", "");
-  fs::resize_file(dir.file("big.w"), 800'000);  // 200,000 samples: 1.6 MB a block
+  write_headers_of_one_file(dir, args, 400, 1000, 800'000);  // 1.6 MB blocks
   // Run whole, at most 64 threads (and temporary files) at a time, far fewer than the handler
   // knows.
   pid_t whole = start_binary(dir.path(), args);
