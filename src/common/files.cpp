@@ -107,9 +107,9 @@ std::optional<std::string_view> TextReader::next_record() {
 namespace {
 
 // Temporary output files, known to the signal handler. A slot is claimed (0 -> 1) atomically,
-// its path written, then marked ready (2); the handler removes the ready ones. Threads of one
-// run each hold at most one temporary file at a time, and there are at most 64 of them (/P),
-// far fewer than the slots.
+// its path written, then marked ready (2); the handler removes the ready ones. A run holds at
+// most 128 temporary files at a time (record mode's batch of files of their own, or one a
+// thread of /M's at most 64), fewer than the slots.
 constexpr int kSignalSlots = 256;
 constexpr std::size_t kSlotPath = 1024;
 char slot_paths[kSignalSlots][kSlotPath];  // the file's name in its folder (see removal_name)
@@ -411,7 +411,7 @@ bool OutputFile::flush() {
 }
 
 bool OutputFile::put_lines(std::string_view text) {
-  if (!ok_) return false;
+  if (!ok_ || finished_) return false;
   // Large pieces go straight to the file, behind what is buffered.
   if (text.size() >= kBufferSize / 2) return flush() && write_out(text.data(), text.size());
   if (used_ + text.size() <= kBufferSize) {
@@ -426,7 +426,7 @@ bool OutputFile::put_lines(std::string_view text) {
 }
 
 char* OutputFile::reserve(std::size_t size) {
-  if (!ok_ || size > kBufferSize) return nullptr;
+  if (!ok_ || finished_ || size > kBufferSize) return nullptr;
   if (used_ + size > kBufferSize && !flush()) return nullptr;
   reserved_ = size;
   return buffer_.get() + used_;
@@ -443,7 +443,9 @@ void OutputFile::commit(std::size_t used) {
 
 bool OutputFile::put_line(std::string_view line) { return put_lines(line) && put_lines("\r\n"); }
 
-bool OutputFile::close() {
+bool OutputFile::finish() {
+  if (finished_) return ok_;
+  finished_ = true;
   flush();
   // The old file goes only when the new one's data is on the disk; a new file has nothing to
   // lose and is not waited for.
@@ -451,6 +453,12 @@ bool OutputFile::close() {
     fail(errno);
   }
   if (!file_.close() && ok_) fail(errno);
+  buffer_.reset();  // a finished file waiting for its turn holds no buffer
+  return ok_;
+}
+
+bool OutputFile::close() {
+  finish();
   if (ok_ && !temporary_.empty() && before_replace_hook) {
     if (int refusal = before_replace_hook(target_)) fail(refusal);
   }

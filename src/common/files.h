@@ -113,6 +113,10 @@ class OutputFile : public LineSink {
   void commit(std::size_t used) override;
   // Writes out what is buffered, closes the file and puts it in place.
   bool close();
+  // The first half of close(), which another thread may do: writes out what is buffered, puts
+  // the data on the disk when it replaces a file, and closes the descriptor. close() then only
+  // puts the file in place.
+  bool finish();
   // The system's reason for the first failure; 0 when there was none.
   int error() const { return error_; }
 
@@ -149,6 +153,7 @@ class OutputFile : public LineSink {
   std::size_t used_ = 0;
   std::size_t reserved_ = 0;
   bool ok_ = true;
+  bool finished_ = false;
   int error_ = 0;
   std::uint64_t written_ = 0;  // bytes written to the file
 };

@@ -1,5 +1,6 @@
 #include "driver/output.h"
 
+#include <cerrno>
 #include <filesystem>
 
 #include "common/platform.h"
@@ -58,17 +59,30 @@ bool accepted(const std::string& path, std::string why, common::Console& console
 
 }  // namespace
 
+OutputOpening try_open_output(const std::string& path) {
+  OutputOpening opening;
+  common::OutputFile::Open result = common::OutputFile::open(path, opening.file, opening.error);
+  if (result != common::OutputFile::Open::kFailed) {
+    opening.error = 0;
+  } else if (opening.error == 0) {
+    opening.error = EIO;  // a failure always has a reason to say
+  }
+  opening.refusal = output_refusal(result);
+  if (!opening.refusal.empty()) opening.file.reset();
+  return opening;
+}
+
+void stop_open_failed(const std::string& path, int error, common::Console& console) {
+  console.write_error(common::system_error_line(path, error));
+  common::stop(kOpenOutputFailed, common::kFailure);
+}
+
 std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console,
                                                 std::string* refusal) {
-  std::unique_ptr<common::OutputFile> output;
-  int error = 0;
-  common::OutputFile::Open result = common::OutputFile::open(path, output, error);
-  if (result == common::OutputFile::Open::kFailed) {
-    console.write_error(common::system_error_line(path, error));
-    common::stop(kOpenOutputFailed, common::kFailure);
-  }
-  if (!accepted(path, output_refusal(result), console, refusal)) return nullptr;
-  return output;
+  OutputOpening opening = try_open_output(path);
+  if (opening.error != 0) stop_open_failed(path, opening.error, console);
+  if (!accepted(path, std::move(opening.refusal), console, refusal)) return nullptr;
+  return std::move(opening.file);
 }
 
 bool check_output(const std::string& path, common::Console& console, std::string* refusal) {

@@ -37,6 +37,19 @@ std::string output_refusal(common::OutputFile::Open result);
 std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console,
                                                 std::string* refusal = nullptr);
 
+// An output opened as open_output() opens it, with nothing said and nothing stopped: the file,
+// or the system's reason (`error`), or why it is refused (`refusal`). For opening the outputs of
+// several records ahead of their turn; stop_open_failed() then says the failure in its turn.
+struct OutputOpening {
+  std::unique_ptr<common::OutputFile> file;
+  int error = 0;
+  std::string refusal;
+};
+OutputOpening try_open_output(const std::string& path);
+
+// Stops the run as open_output() does when the system cannot create `path`.
+[[noreturn]] void stop_open_failed(const std::string& path, int error, common::Console& console);
+
 // What opening `path` would do, without creating anything (a listing's check): stops the run as
 // open_output() would, and as its first write would for a file that may not be written; a
 // refusal goes to `refusal` when given (then false), else stops the run. True when the output

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
@@ -128,6 +130,16 @@ class RecordRun {
     common::Trace trace;  // all but the samples
     std::string block;    // the block's bytes, when formatted ahead
     bool formatted = false;
+    // A record's file of its own (no output name given): its name and path; whether it was
+    // checked, opened and written ahead of its turn (by a batch of several threads); once
+    // opened, the file, or the system's reason it could not be created (or a refusal); and
+    // whether its bytes were then written and finished.
+    std::string output_name, output_path;
+    std::uint64_t output_key = 0;
+    bool ahead = false;
+    std::unique_ptr<common::OutputFile> output;
+    int open_error = 0;
+    std::optional<bool> filled;
   };
   // The record's samples of its window, decoded; or why not.
   std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> samples_of(
@@ -143,8 +155,19 @@ class RecordRun {
                                                   const gse::Window& window, Lane& lane);
   // The output checks of a record, in the order the run makes them; with /Q nothing is written.
   std::optional<css::Refusal> write(Prepared& prepared);
+  // The checks of a record's own output that this run's other records decide: its name not
+  // taken by an earlier record, no input replaced.
+  std::optional<css::Refusal> own_output_checks(Prepared& prepared);
+  // In a batch, in record order: the checks that earlier records decide, made ahead of the
+  // record's turn, and its output claimed, so that its file may be written now. A record that
+  // names the output of an earlier one of the batch is left to its turn, when that one is in
+  // place.
+  void claim_ahead(Prepared& prepared);
+  // Opens, writes and finishes the record's own file, short of putting it in place, saying
+  // nothing (any thread): the record then has its file, a refusal, or the system's reason.
+  void fill_own_output(Prepared& prepared, gse::Writer& writer);
   // Puts the record's block into `sink`: its bytes formatted ahead, or formatted now.
-  bool put_block(Prepared& prepared, common::LineSink& sink);
+  bool put_block(Prepared& prepared, common::LineSink& sink, gse::Writer& writer);
   void report(const Record& record, const css::Refusal& refusal);
   void query_line(const Record& record, const std::optional<css::Refusal>& refusal);
   // For the listing: whether the station tables placed the record (nothing without tables).
@@ -153,9 +176,10 @@ class RecordRun {
   const Settings& settings_;
   std::string header_path_;
   common::Console& console_;
-  FileKeys inputs_;          // the header and every selected record's sample file
-  FileKeys written_;         // outputs this run has put in place (with /Q: would have)
-  bool one_output_ = false;  // an output name was given: every block goes there
+  FileKeys inputs_;                     // the header and every selected record's sample file
+  FileKeys written_;                    // outputs this run has put in place (with /Q: would have)
+  std::vector<std::uint64_t> pending_;  // outputs opened ahead, not yet in place
+  bool one_output_ = false;             // an output name was given: every block goes there
   std::string output_path_;
   std::unique_ptr<common::OutputFile> output_;
   bool output_checked_ = false;  // with /Q: the one output passed the checks of its opening
@@ -320,15 +344,55 @@ void RecordRun::prepare(Prepared& prepared, Lane& lane, bool format_ahead) {
   }
 }
 
-bool RecordRun::put_block(Prepared& prepared, common::LineSink& sink) {
+bool RecordRun::put_block(Prepared& prepared, common::LineSink& sink, gse::Writer& writer) {
   if (prepared.formatted) return sink.put_lines(prepared.block);
   prepared.trace.samples = prepared.samples.span();
-  return writer_->write_block(prepared.trace, sink).written;
+  return writer.write_block(prepared.trace, sink).written;
+}
+
+std::optional<css::Refusal> RecordRun::own_output_checks(Prepared& prepared) {
+  prepared.output_name = gse::record_output_name(prepared.record.fields.sta,
+                                                 prepared.record.fields.chan, prepared.trace.start);
+  prepared.output_path = join_path(settings_.dirout, prepared.output_name);
+  const std::string& path = prepared.output_path;
+  prepared.output_key = output_key(path);
+  if (written_.contains(prepared.output_key)) {
+    return css::Refusal{"output " + path + " was written by this run"};
+  }
+  std::optional<std::uint64_t> existing = identity_key(path);
+  if (existing && inputs_.contains(*existing)) {
+    return css::Refusal{"output " + path + " would replace an input"};
+  }
+  return std::nullopt;
+}
+
+void RecordRun::claim_ahead(Prepared& prepared) {
+  if (prepared.refusal) return;
+  prepared.refusal = own_output_checks(prepared);
+  if (prepared.refusal ||
+      std::find(pending_.begin(), pending_.end(), prepared.output_key) != pending_.end()) {
+    return;
+  }
+  pending_.push_back(prepared.output_key);
+  prepared.ahead = true;
+}
+
+void RecordRun::fill_own_output(Prepared& prepared, gse::Writer& writer) {
+  OutputOpening opening = try_open_output(prepared.output_path);
+  prepared.open_error = opening.error;
+  if (!opening.refusal.empty()) {
+    prepared.refusal = css::Refusal{"output " + prepared.output_path + ": " + opening.refusal};
+  }
+  prepared.output = std::move(opening.file);
+  if (!prepared.output) return;
+  common::OutputFile& output = *prepared.output;
+  prepared.filled = writer.start_file(output, prepared.output_name) &&
+                    put_block(prepared, output, writer) && writer.end_file(output) &&
+                    output.finish();
+  prepared.samples = css::Samples{};
 }
 
 std::optional<css::Refusal> RecordRun::write(Prepared& prepared) {
-  const css::Wfdisc& f = prepared.record.fields;
-  const common::Trace& trace = prepared.trace;
   if (one_output_) {
     if (settings_.query) {
       if (!output_checked_) output_checked_ = check_output(output_path_, console_);
@@ -340,33 +404,32 @@ std::optional<css::Refusal> RecordRun::write(Prepared& prepared) {
         stop_write_failed(output_path_, *output_, console_);
       }
     }
-    if (!put_block(prepared, *output_)) stop_write_failed(output_path_, *output_, console_);
+    if (!put_block(prepared, *output_, *writer_)) {
+      stop_write_failed(output_path_, *output_, console_);
+    }
     return std::nullopt;
   }
-  std::string name = gse::record_output_name(f.sta, f.chan, trace.start);
-  std::string path = join_path(settings_.dirout, name);
-  std::uint64_t key = output_key(path);
-  if (written_.contains(key)) return css::Refusal{"output " + path + " was written by this run"};
-  std::optional<std::uint64_t> existing = identity_key(path);
-  if (existing && inputs_.contains(*existing)) {
-    return css::Refusal{"output " + path + " would replace an input"};
-  }
+  const std::string& path = prepared.output_path;
   if (settings_.query) {
+    if (std::optional<css::Refusal> refusal = own_output_checks(prepared)) return refusal;
     std::string refusal;
     if (!check_output(path, console_, &refusal)) {
       return css::Refusal{"output " + path + ": " + refusal};
     }
-    written_.insert(key);
+    written_.insert(prepared.output_key);
     return std::nullopt;
   }
-  std::string refusal;
-  std::unique_ptr<common::OutputFile> output = open_output(path, console_, &refusal);
-  if (!output) return css::Refusal{"output " + path + ": " + refusal};
-  if (!(writer_->start_file(*output, name) && put_block(prepared, *output) &&
-        writer_->end_file(*output) && output->close())) {
-    stop_write_failed(path, *output, console_);
+  // With several threads the file was mostly written ahead; its failures are said now.
+  if (!prepared.ahead) {
+    if (std::optional<css::Refusal> refusal = own_output_checks(prepared)) return refusal;
+    fill_own_output(prepared, *writer_);
   }
-  written_.insert(identity_key(path).value_or(key));
+  if (prepared.open_error != 0) stop_open_failed(path, prepared.open_error, console_);
+  if (prepared.refusal) return std::move(prepared.refusal);
+  if (!(*prepared.filled && prepared.output->close())) {
+    stop_write_failed(path, *prepared.output, console_);
+  }
+  written_.insert(identity_key(path).value_or(prepared.output_key));
   return std::nullopt;
 }
 
@@ -481,18 +544,46 @@ void RecordRun::run() {
   }
   lanes_.resize(pool ? pool->size() : 1);
   for (Lane& lane : lanes_) lane.writer = settings_.format->make();
-  const std::size_t batch_size = pool ? 4 * pool->size() : 1;
+  // Each record of a batch holds its file of its own open until its turn to put it in place:
+  // at most 128 (two a thread at 64 threads) keep the descriptors and the signal handler's
+  // slots well within bounds. Long batches keep the threads from waiting for each other at
+  // their ends.
+  const std::size_t batch_size =
+      !pool         ? 1
+      : one_output_ ? 4 * pool->size()
+                    : std::max(2 * pool->size(), std::min<std::size_t>(16 * pool->size(), 128));
   std::int64_t number = 0, chosen = 0, finished = 0, refused = 0;
   // Records of many samples (or of a count not given) are read and written one at a time, their
   // blocks formatted straight into the output: memory stays one window for them.
   constexpr std::int32_t kBatchedSamples = 1 << 18;
-  // A batch is prepared by every thread, then written by this one. (Writing one batch while the
-  // next is prepared was slower here: the blocks went cold in the cache before they were
-  // written, and both halves wait on memory.)
+  // A batch is prepared by every thread. Into one output, its blocks are formatted then and
+  // written by this thread. Each into a file of its own, every thread goes on with the record
+  // it prepared: it waits for the record's turn to make the output checks that earlier records
+  // decide (record order, as one thread makes them), then writes and finishes the file while
+  // its samples are warm in the cache; this thread puts the files in place in record order.
+  // (Writing one batch while the next is prepared was slower here: the blocks went cold in the
+  // cache before they were written, and both halves wait on memory.)
   std::vector<Prepared> writing, preparing;
   std::vector<std::string> spare;  // block buffers of written records, kept for the next
-  const std::function<void(std::size_t, std::size_t)> prepare_one =
-      [&](std::size_t i, std::size_t t) { prepare(preparing[i], lanes_[t], true); };
+  std::mutex turn_mutex;
+  std::condition_variable turn_changed;
+  std::size_t turn = 0;  // the batch's records before this one have made their checks
+  const std::function<void(std::size_t, std::size_t)> prepare_one = [&](std::size_t i,
+                                                                        std::size_t t) {
+    Prepared& prepared = preparing[i];
+    prepare(prepared, lanes_[t], one_output_);
+    if (one_output_ || settings_.query) return;
+    {
+      // The items of a run are taken in order, so the record before this one is being
+      // prepared or waits here already: its turn comes.
+      std::unique_lock<std::mutex> lock(turn_mutex);
+      turn_changed.wait(lock, [&] { return turn == i; });
+      claim_ahead(prepared);
+      ++turn;
+    }
+    turn_changed.notify_all();
+    if (prepared.ahead) fill_own_output(prepared, *lanes_[t].writer);
+  };
   auto write_all = [&](std::vector<Prepared>& batch) {
     for (Prepared& prepared : batch) {
       std::optional<css::Refusal> refusal = finish(prepared);
@@ -512,8 +603,10 @@ void RecordRun::run() {
   // Prepares the batch gathered and writes it.
   auto advance = [&] {
     if (preparing.empty()) return;
+    turn = 0;
     pool->run(preparing.size(), prepare_one);
     write_all(preparing);
+    pending_.clear();
   };
   while (std::optional<std::string_view> line = records->next(number)) {
     if (!selected(number)) continue;
