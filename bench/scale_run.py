@@ -14,6 +14,9 @@ Cases (wall time of the median of 3 runs, peak RSS from /usr/bin/time):
                  hour, against the same sorted by file
   threads        /R /P2 against /R /P1 on 2,400 plain records, a file each and one output
   tint           /Tint against /Tgse1 on 8,640,000 samples
+  window         a ten-minute window of 9 channels across an hour boundary of 100 channels x
+                 24 hourly records (four sample files): time, RSS, bytes read, against /R on
+                 those channels' records of the day
 """
 import os
 import shutil
@@ -29,7 +32,7 @@ if len(sys.argv) < 2:
     sys.exit(__doc__)
 WAVCONV = os.path.abspath(sys.argv[1])
 CASES = sys.argv[2:] or ["tables-gzip", "tables-sparse", "tables-rows", "headers", "refused",
-                         "gzip-far", "gzip-hourly", "threads", "tint"]
+                         "gzip-far", "gzip-hourly", "threads", "tint", "window"]
 
 
 def line(sta="ABC", chan="BHZ", time_=981947229.0, nsamp=0, dfile="s.w", foff=0, rate=20.0,
@@ -268,8 +271,49 @@ def tint(d):
     print("tint           8,640,000 samples: /Tgse1 %.3f s, /Tint %.3f s (%.2fx)" % (g, i, i / g))
 
 
+def bytes_read(args, cwd):
+    """The bytes a run read (rchar of /proc/PID/io, taken before the process is reaped)."""
+    p = subprocess.Popen([WAVCONV] + args, cwd=cwd, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+    os.waitid(os.P_PID, p.pid, os.WEXITED | os.WNOWAIT)
+    with open("/proc/%d/io" % p.pid) as f:
+        io = dict(line.split(": ") for line in f.read().splitlines())
+    p.wait()
+    return int(io["rchar"])
+
+
+def window(d):
+    hour = 144000  # 40 samples a second
+    for n in range(4):
+        with open(os.path.join(d, "day%d.w" % n), "wb") as f:
+            for c in range(25):
+                f.write(signal(hour, c) * 24)
+    chosen = ["S%02d" % c for c in range(1, 10)]
+    with open(os.path.join(d, "h.wfdisc"), "w") as all_, open(os.path.join(d, "nine.wfdisc"),
+                                                               "w") as nine:
+        for c in range(100):
+            for h in range(24):
+                text = line(sta="S%02d" % c, chan="BHZ", time_=981936000.0 + 3600 * h,
+                            nsamp=hour, dfile="day%d.w" % (c // 25),
+                            foff=((c % 25) * 24 + h) * hour * 4, rate=40.0, datatype="s4")
+                all_.write(text)
+                if "S%02d" % c in chosen:
+                    nine.write(text)
+    args = ["--from", "2001-02-12T02:55:00", "--to", "+600", "--sta", ",".join(chosen),
+            "h.wfdisc", "out/w.gse"]
+    t, m = run(args, d, "out")
+    read = bytes_read(args, d)
+    window_bytes = 9 * 600 * 40 * 4
+    header = os.path.getsize(os.path.join(d, "h.wfdisc"))
+    whole, _ = run(["/R", "/Oout/", "nine.wfdisc"], d, "out")
+    print("window         10 minutes of 9 channels: %.3f s, %.1f MiB, read %.2fx the window's "
+          "samples + header; /R on their day %.2f s (%.0fx)"
+          % (t, m, read / (window_bytes + header), whole, whole / t))
+
+
 for case in CASES:
     with tempfile.TemporaryDirectory() as d:
         {"tables-gzip": tables_gzip, "tables-sparse": tables_sparse, "tables-rows": tables_rows,
          "headers": headers, "refused": refused, "gzip-far": gzip_far,
-         "gzip-hourly": gzip_hourly, "threads": threads, "tint": tint}[case](d)
+         "gzip-hourly": gzip_hourly, "threads": threads, "tint": tint,
+         "window": window}[case](d)

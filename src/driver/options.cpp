@@ -10,6 +10,7 @@
 #include "common/stop.h"
 #include "common/text.h"
 #include "driver/output.h"
+#include "driver/selection.h"
 
 namespace wavconv::driver {
 namespace {
@@ -189,10 +190,91 @@ bool names_headers(std::string_view name) {
   return true;
 }
 
+namespace {
+
+// The name of a window option ("--from" for "--from" or "--from=..."); empty for another.
+std::string window_option(std::string_view arg) {
+  for (const char* name : {"--from", "--to", "--sta", "--chan"}) {
+    std::string_view n(name);
+    if (arg.substr(0, n.size()) == n && (arg.size() == n.size() || arg[n.size()] == '=')) {
+      return std::string(n);
+    }
+  }
+  return "";
+}
+
+// Reads the window options into `settings`; what is wrong with them, if anything.
+std::optional<std::string> read_window(
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& given,
+    const std::vector<std::string>& options, Settings& settings) {
+  constexpr const char* kForms =
+      ": not a time (YYYY-MM-DDThh:mm:ss[.f], \"YYYY/MM/DD hh:mm:ss[.f]\" or @epoch seconds)";
+  std::int64_t after = 0;  // --to +seconds, in microseconds; 0: not given
+  std::string after_text;
+  for (const auto& [name, value] : given) {
+    if (!value) return name + " needs a value";
+    settings.selection_text += " " + name + " " + common::printable(*value);
+    if (name == "--from" || name == "--to") {
+      if (name == "--to" && !value->empty() && (*value)[0] == '+') {
+        std::optional<Microseconds> seconds = parse_seconds(value->substr(1));
+        if (!seconds || *seconds <= 0) {
+          return "--to " + common::printable(*value) + ": not a number of seconds above 0";
+        }
+        after = *seconds;
+        after_text = *value;
+        settings.to.reset();
+        continue;
+      }
+      std::optional<Microseconds> time = parse_time(*value);
+      if (!time) return name + " " + common::printable(*value) + kForms;
+      if (name == "--from") {
+        settings.from = time;
+      } else {
+        settings.to = time;
+        after = 0;
+      }
+    } else {
+      std::vector<std::string> names = split_list(*value);
+      if (names.empty()) return name + " " + common::printable(*value) + ": no name in the list";
+      (name == "--sta" ? settings.sta_list : settings.chan_list) = names;
+    }
+  }
+  if (after > 0) {
+    if (!settings.from) return "--to " + common::printable(after_text) + " needs --from";
+    settings.to = *settings.from + after;
+  }
+  if (settings.from && settings.to && !(*settings.from < *settings.to)) {
+    return "--from " + time_text(*settings.from) + " is not before --to " +
+           time_text(*settings.to) + ": the window is empty";
+  }
+  if (settings.record > 0) {
+    return "/R" + std::to_string(settings.record) +
+           " does not go with --from, --to, --sta or --chan: they choose the records";
+  }
+  for (const std::string& option : options) {
+    const char letter = upper(option[0]);
+    if (letter == 'J' || letter == 'L') {
+      return std::string("/").append(1, letter) +
+             " does not go with --from, --to, --sta or --chan: it counts from a record's start";
+    }
+    if (letter == 'M') return "/M does not go with --from, --to, --sta or --chan";
+    if (letter == 'S') {
+      return "/S does not go with --from, --to, --sta or --chan: joined records are not scaled "
+             "(/F rounds)";
+    }
+  }
+  settings.window = true;
+  settings.record_mode = true;
+  return std::nullopt;
+}
+
+}  // namespace
+
 Settings parse_options(const std::vector<std::string>& args) {
   Settings settings;
   std::vector<std::string> names, options;
   std::optional<Action> request;  // -h, --help or --version, the first one given
+  std::vector<std::pair<std::string, std::optional<std::string>>> window_options;
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -214,6 +296,15 @@ Settings parse_options(const std::vector<std::string>& args) {
         options.push_back(arg.substr(1));
       } else {
         settings.ignored.push_back(arg);
+      }
+    } else if (std::string name = window_option(arg); !name.empty()) {
+      std::size_t equals = arg.find('=');
+      if (equals != std::string::npos) {
+        window_options.emplace_back(name, arg.substr(equals + 1));
+      } else if (i + 1 < args.size()) {
+        window_options.emplace_back(name, args[++i]);
+      } else {
+        window_options.emplace_back(name, std::nullopt);
       }
     } else if (arg.size() >= 2 && arg[0] == '-') {
       if (settings.unknown.empty()) settings.unknown = arg;
@@ -249,6 +340,12 @@ Settings parse_options(const std::vector<std::string>& args) {
     return settings;
   }
   if (!settings.unknown_format.empty()) settings.action = Action::kUnknownFormat;
+  if (!window_options.empty() && settings.action == Action::kConvert) {
+    if (std::optional<std::string> wrong = read_window(window_options, options, settings)) {
+      settings.needs = *wrong;
+      settings.action = Action::kNeedsOption;
+    }
+  }
   for (const std::string& option : options) {
     const char letter = upper(option[0]);
     const char* partner = needed(letter, settings);

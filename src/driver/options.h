@@ -26,7 +26,8 @@ enum class Action {
   kPathArgument,     // a path before "--" taken for an option: `paths` names it
   kBadValue,         // an option value that does not read: `bad_value` is the run's end
   kUnknownFormat,    // /T with a value that is no output format: `unknown_format` names it
-  kNeedsOption,      // an option without the one it needs: `needs` says which
+  kNeedsOption,      // an option without the one it needs, or window options that do not
+                     // read or go together: `needs` says which
 };
 
 // Records converted and refused by the record-mode runs of a /M run.
@@ -63,6 +64,12 @@ struct Settings {
   std::string value_meant;  // that option as it was meant ("/J60")
   std::optional<common::Stop> bad_value;  // the end of the run for a value that does not read
   std::string needs;  // "/Q needs /R (record mode)": the first option without the one it needs
+  // A window cut out of the archive (--from, --to, --sta, --chan): any of them makes the run
+  // one of every record of the header (record mode).
+  bool window = false;
+  std::optional<std::int64_t> from, to;          // microseconds since 1970: [from, to)
+  std::vector<std::string> sta_list, chan_list;  // names with * and ?; empty: every one
+  std::string selection_text;                    // " --from ... --sta ...", as given
 };
 
 // The most threads /P gives a run: conversion waits mostly on files, and each thread holds a

@@ -15,6 +15,7 @@
 #include "driver/options.h"
 #include "driver/output.h"
 #include "driver/record_mode.h"
+#include "driver/window_mode.h"
 #include "gse/block.h"
 #include "gse/data_lines.h"
 #include "gse/naming.h"
@@ -47,6 +48,9 @@ constexpr const char* kUsage[] = {
     " Tfmt    : output format gse1, cm6, int or ims [gse1]     ",
     " S       : with /R: scale float samples into counts       ",
     " M       : every name is a header; Pn: with n threads     ",
+    " --from T --to T : cut [from, to); T 2005-08-31T02:30:00,   ",
+    "   \"2005/08/31 02:30:00\", @epoch seconds; --to +seconds    ",
+    " --sta L --chan L: names, comma-separated, * and ? [all]  ",
 };
 
 [[noreturn]] void show_usage(common::Console& console, int status) {
@@ -245,6 +249,7 @@ int run(const std::vector<std::string>& args, common::Console& console) {
       console.records_to_error();
     }
     if (settings.many) convert_many(settings, console);
+    if (settings.window) convert_window(settings, console);
     if (settings.record_mode) convert_records(settings, console);
     convert_default(settings, console);
   } catch (const common::Stop& stop) {

@@ -1,0 +1,435 @@
+#include "driver/window_mode.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "common/calendar.h"
+#include "common/stop.h"
+#include "common/text.h"
+#include "css/datatype.h"
+#include "css/sample_reader.h"
+#include "css/samples.h"
+#include "css/site.h"
+#include "css/wfdisc.h"
+#include "driver/file_keys.h"
+#include "driver/output.h"
+#include "driver/selection.h"
+#include "gse/block.h"
+#include "gse/naming.h"
+#include "gse/writer.h"
+
+namespace wavconv::driver {
+namespace {
+
+// The time field's null value (and anything at or below it).
+constexpr Microseconds kNullTime = -9999999999LL * 1000000;
+
+// The part of one record that lies within the window.
+struct Piece {
+  std::int64_t number = 0;
+  css::Wfdisc fields;
+  std::string sta, chan;  // without their padding
+  css::SampleSource source;
+  std::string label;  // " Record n (STA CHAN): "
+  Microseconds start = 0;
+  Rate rate;
+  std::int64_t nsamp = 0;
+  SampleSpan span;
+  std::optional<css::Refusal> refusal;
+  css::Samples samples;
+  css::Rounding rounding;
+};
+
+// Where a record's samples are: the resolved path, or the same with ".gz" when only that
+// exists; read through zlib when the name ends in ".gz".
+css::SampleSource locate(const std::string& header_path, const css::Wfdisc& record) {
+  css::SampleSource source;
+  source.path = css::record_sample_path(header_path, record);
+  struct stat info;
+  if (::stat(source.path.c_str(), &info) != 0 &&
+      ::stat((source.path + ".gz").c_str(), &info) == 0) {
+    source.path += ".gz";
+  }
+  source.gzip =
+      source.path.size() >= 3 && source.path.compare(source.path.size() - 3, 3, ".gz") == 0;
+  source.foff = record.foff;
+  source.nsamp = record.nsamp;
+  source.datatype = record.datatype;
+  return source;
+}
+
+// Whether `name` is one of `patterns` (every name when none is given).
+bool listed(const std::vector<std::string>& patterns, std::string_view name) {
+  if (patterns.empty()) return true;
+  return std::any_of(patterns.begin(), patterns.end(),
+                     [&](const std::string& p) { return wildcard_match(p, name); });
+}
+
+// The time of sample k of a piece's record, to the microsecond (halves up).
+Microseconds sample_time(const Piece& piece, std::int64_t k) {
+  const __int128 scaled = static_cast<__int128>(k) * piece.rate.denominator * 1000000;
+  const __int128 twice = 2 * scaled / piece.rate.numerator;
+  return piece.start + static_cast<Microseconds>((twice + 1) / 2);
+}
+
+// A time as a block's start: calendar fields to the millisecond.
+common::Calendar block_calendar(Microseconds time) {
+  Microseconds ms = time >= 0 ? (time + 500) / 1000 : -((-time + 499) / 1000);
+  return common::to_calendar_milliseconds(ms);
+}
+
+class WindowRun {
+ public:
+  WindowRun(const Settings& settings, std::string header_path, common::Console& console)
+      : settings_(settings),
+        header_path_(std::move(header_path)),
+        console_(console),
+        writer_(settings.format->make()) {}
+
+  [[noreturn]] void run();
+
+ private:
+  // The record's piece within the window; nothing when the record is not selected or has no
+  // sample within it.
+  std::optional<Piece> select(std::int64_t number, std::string_view line);
+  // Reads a piece's samples (or its refusal).
+  void read(Piece& piece);
+  // Whether `next` continues `previous` as one trace, and the listing's word for it.
+  bool joins(const Piece& previous, const Piece& next, std::string& why) const;
+  // Writes one block of joined pieces; a refusal when it cannot be.
+  std::optional<css::Refusal> write_block(std::vector<Piece*>& pieces);
+  void report(const Piece& piece, const css::Refusal& refusal);
+
+  const Settings& settings_;
+  std::string header_path_;
+  common::Console& console_;
+  std::unique_ptr<gse::Writer> writer_;
+  css::GzipStreams gzip_streams_;
+  css::StationTables tables_;
+  FileKeys inputs_, written_;
+  std::string output_path_;
+  std::unique_ptr<common::OutputFile> output_;
+  bool output_checked_ = false;
+  std::int64_t refused_ = 0;
+};
+
+std::optional<Piece> WindowRun::select(std::int64_t number, std::string_view line) {
+  // Station (columns 1-6) and channel (8-15) first: the other records are not read further.
+  auto column = [&](std::size_t first, std::size_t width) {
+    return first < line.size() ? line.substr(first, width) : std::string_view();
+  };
+  if (!listed(settings_.sta_list, common::cut_at_blank(column(0, 6))) ||
+      !listed(settings_.chan_list, common::cut_at_blank(column(7, 8)))) {
+    return std::nullopt;
+  }
+  // Then its time, count and rate, as written: a record plainly outside the window is not read
+  // further either (the KB Core layout has one column more before nsamp).
+  const std::size_t shift = line.size() == 287 ? 1 : 0;
+  std::optional<Microseconds> time = parse_seconds(column(16, 17));
+  std::optional<Microseconds> count = parse_seconds(column(79 + shift, 8));
+  std::optional<Rate> rate_written = parse_rate(column(88 + shift, 11));
+  if (time && count && rate_written && *count > 0 && *count % 1000000 == 0 &&
+      samples_within(*time, *rate_written, *count / 1000000, settings_.from, settings_.to)
+              .count() == 0) {
+    return std::nullopt;
+  }
+  Piece piece;
+  piece.number = number;
+  std::optional<css::FieldError> unread = css::parse_record(line, piece.fields);
+  piece.sta = std::string(common::cut_at_blank(piece.fields.sta));
+  piece.chan = std::string(common::cut_at_blank(piece.fields.chan));
+  piece.label = " Record " + std::to_string(number) + " (" + common::printable(piece.sta) + " " +
+                common::printable(piece.chan) + "): ";
+  piece.source = locate(header_path_, piece.fields);
+  if (auto key = identity_key(piece.source.path)) inputs_.insert(*key);
+  // A record that cannot be placed in time is reported: it may hold the window.
+  std::optional<Microseconds> start = parse_seconds(piece.fields.time_text);
+  std::optional<Rate> rate = parse_rate(piece.fields.samprate_text);
+  if (unread) {
+    piece.refusal = css::Refusal{unread->message()};
+  } else if (!start || *start <= kNullTime) {
+    piece.refusal = css::Refusal{"time is the null value or does not read to the microsecond"};
+  } else if (!rate) {
+    piece.refusal = css::Refusal{"samprate is not above 0 or has more than 18 digits"};
+  } else if (piece.fields.foff < 0) {
+    piece.refusal = css::Refusal{"foff is negative"};
+  }
+  if (piece.refusal) return piece;
+  piece.start = *start;
+  piece.rate = *rate;
+  piece.nsamp = piece.fields.nsamp;
+  if (piece.nsamp <= 0) {
+    // No count given: the file says how many samples there are.
+    auto opened = css::SampleReader::open(piece.source, &gzip_streams_);
+    if (auto* refusal = std::get_if<css::Refusal>(&opened)) {
+      piece.refusal = std::move(*refusal);
+      return piece;
+    }
+    piece.nsamp = std::get<css::SampleReader>(opened).nsamp();
+  }
+  piece.span = samples_within(piece.start, piece.rate, piece.nsamp, settings_.from, settings_.to);
+  if (piece.span.count() == 0) return std::nullopt;
+  if (piece.span.count() > css::kMaxSamples) {
+    piece.refusal = css::Refusal{"more samples in the window than one GSE block can hold"};
+  }
+  return piece;
+}
+
+void WindowRun::read(Piece& piece) {
+  if (piece.refusal) return;
+  auto opened = css::SampleReader::open(piece.source, &gzip_streams_);
+  if (auto* refusal = std::get_if<css::Refusal>(&opened)) {
+    piece.refusal = std::move(*refusal);
+    return;
+  }
+  auto& file = std::get<css::SampleReader>(opened);
+  auto samples = file.read(piece.span.first + 1, piece.span.count(), settings_.round_floats,
+                           piece.rounding, writer_->sample_limit());
+  if (auto* refusal = std::get_if<css::Refusal>(&samples)) {
+    piece.refusal = std::move(*refusal);
+    return;
+  }
+  piece.samples = std::move(std::get<css::Samples>(samples));
+}
+
+bool WindowRun::joins(const Piece& previous, const Piece& next, std::string& why) const {
+  const css::Wfdisc &a = previous.fields, &b = next.fields;
+  if (!(previous.rate == next.rate)) {
+    why = "new block: samprate differs";
+    return false;
+  }
+  if (a.calib != b.calib || a.calper != b.calper || a.instype != b.instype) {
+    why = "new block: calib, calper or instype differs";
+    return false;
+  }
+  Continuity c =
+      continuity(previous.start, previous.span.end, next.start, next.span.first, next.rate);
+  char text[96];
+  if (c.kind > 0) {
+    std::snprintf(text, sizeof text, "new block after a gap of %.6g s", c.seconds);
+  } else if (c.kind < 0) {
+    std::snprintf(text, sizeof text, "new block: overlaps the one before by %.6g s", -c.seconds);
+  } else {
+    std::snprintf(text, sizeof text, "joined");
+  }
+  why = text;
+  return c.kind == 0;
+}
+
+std::optional<css::Refusal> WindowRun::write_block(std::vector<Piece*>& pieces) {
+  const Piece& first = *pieces.front();
+  std::int64_t count = 0;
+  for (const Piece* piece : pieces) count += piece->span.count();
+  if (count > css::kMaxSamples) {
+    return css::Refusal{"more samples joined than one GSE block can hold"};
+  }
+  // One piece is written from its own samples; joined ones from one array.
+  std::vector<std::int32_t> joined;
+  std::span<const std::int32_t> samples = first.samples.span();
+  if (pieces.size() > 1) {
+    try {
+      joined.reserve(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+      return css::Refusal{"not enough memory for " + std::to_string(count) + " samples"};
+    }
+    for (const Piece* piece : pieces) {
+      std::span<const std::int32_t> part = piece->samples.span();
+      joined.insert(joined.end(), part.begin(), part.end());
+    }
+    samples = joined;
+  }
+  common::Trace trace = css::trace_of(first.fields);
+  const Microseconds start = sample_time(first, first.span.first);
+  trace.start = block_calendar(start);
+  trace.whole_second_start = trace.start;
+  trace.day_text = gse::day_of_year_text(trace.start.day_of_year);
+  trace.first_sample = first.span.first + 1;
+  trace.samples = samples;
+  if (tables_.any()) {
+    common::Calendar day = common::to_calendar(start / 1000000 - (start % 1000000 < 0));
+    trace.placement =
+        tables_.find(first.fields.sta, first.fields.chan, day.year * 1000 + day.day_of_year, false)
+            .placement;
+  }
+  if (std::optional<std::string> why = writer_->refusal(trace)) return css::Refusal{*why};
+  if (settings_.OutFile) {
+    if (settings_.query) {
+      if (!output_checked_) output_checked_ = check_output(output_path_, console_);
+      return std::nullopt;
+    }
+    if (!output_) {
+      output_ = open_output(output_path_, console_);
+      if (!writer_->start_file(*output_, file_name(output_path_))) {
+        stop_write_failed(output_path_, *output_, console_);
+      }
+    }
+    if (!writer_->write_block(trace, *output_).written) {
+      stop_write_failed(output_path_, *output_, console_);
+    }
+    return std::nullopt;
+  }
+  std::string name = gse::record_output_name(first.fields.sta, first.fields.chan, trace.start);
+  std::string path = join_path(settings_.dirout, name);
+  std::optional<std::uint64_t> existing = identity_key(path);
+  std::uint64_t key = existing ? *existing : path_key(path);
+  if (written_.contains(key)) return css::Refusal{"output " + path + " was written by this run"};
+  if (existing && inputs_.contains(*existing)) {
+    return css::Refusal{"output " + path + " would replace an input"};
+  }
+  std::string refusal;
+  if (settings_.query) {
+    if (!check_output(path, console_, &refusal)) {
+      return css::Refusal{"output " + path + ": " + refusal};
+    }
+    written_.insert(key);
+    return std::nullopt;
+  }
+  std::unique_ptr<common::OutputFile> output = open_output(path, console_, &refusal);
+  if (!output) return css::Refusal{"output " + path + ": " + refusal};
+  if (!(writer_->start_file(*output, name) && writer_->write_block(trace, *output).written &&
+        writer_->end_file(*output) && output->close())) {
+    stop_write_failed(path, *output, console_);
+  }
+  written_.insert(identity_key(path).value_or(key));
+  return std::nullopt;
+}
+
+void WindowRun::report(const Piece& piece, const css::Refusal& refusal) {
+  if (refusal.system_error != 0) {
+    console_.write_error(common::system_error_line(refusal.path, refusal.system_error));
+  }
+  console_.write_line(piece.label + common::printable(refusal.why));
+}
+
+void WindowRun::run() {
+  int error = 0;
+  std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
+  if (!records) stop_header_failed(header_path_, css::HeaderError::kOpen, error, console_);
+  if (auto key = identity_key(header_path_)) inputs_.insert(*key);
+  std::vector<Piece> pieces;
+  std::int64_t number = 0;
+  while (std::optional<std::string_view> line = records->next(number)) {
+    if (std::optional<Piece> piece = select(number, *line)) pieces.push_back(std::move(*piece));
+  }
+  if (number == 0) stop_header_failed(header_path_, css::HeaderError::kRead, 0, console_);
+  if (pieces.empty()) {
+    common::stop_with_error(
+        common::error_line("nothing in the archive matches" + settings_.selection_text),
+        common::kFailure);
+  }
+  if (settings_.OutFile) {
+    output_path_ = output_path(settings_);
+    std::optional<std::uint64_t> key = identity_key(output_path_);
+    if (key && inputs_.contains(*key)) {
+      console_.write_error(common::error_line(common::printable(output_path_) +
+                                              ": is the header or a sample file, not replaced"));
+      common::stop(kOpenOutputFailed, common::kFailure);
+    }
+  }
+  std::unordered_set<std::string> stations;
+  for (const Piece& piece : pieces) stations.insert(piece.sta);
+  std::vector<std::string> problems;
+  bool table_refused = false;
+  tables_ = css::StationTables::load(
+      header_path_, [&](std::string_view sta) { return stations.count(std::string(sta)) > 0; },
+      problems, table_refused);
+  for (const std::string& problem : problems) {
+    console_.write_error(common::error_line(common::printable(problem)));
+  }
+  // Station, channel, time: the order of the blocks, and of the pieces that join.
+  std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
+    if (a.sta != b.sta) return a.sta < b.sta;
+    if (a.chan != b.chan) return a.chan < b.chan;
+    return a.start < b.start;
+  });
+  if (settings_.query) {
+    console_.write_line(
+        " Record n (STA CHAN): first sample, samples in the window of nsamp, path, verdict");
+  }
+  for (std::size_t begin = 0; begin < pieces.size();) {
+    std::size_t end = begin + 1;
+    while (end < pieces.size() && pieces[end].sta == pieces[begin].sta &&
+           pieces[end].chan == pieces[begin].chan) {
+      ++end;
+    }
+    // One station and channel: its pieces read, joined into blocks and written in time order.
+    std::vector<Piece*> block;
+    std::vector<std::string> verdicts;
+    auto flush = [&] {
+      if (block.empty()) return;
+      std::optional<css::Refusal> refusal = write_block(block);
+      for (std::size_t i = 0; i < block.size(); ++i) {
+        Piece& piece = *block[i];
+        if (settings_.query) {
+          console_.write_line(piece.label + time_text(sample_time(piece, piece.span.first)) + ", " +
+                              std::to_string(piece.span.count()) + " of " +
+                              std::to_string(piece.nsamp) + ", " +
+                              common::printable(piece.source.path) + ", " +
+                              (refusal ? common::printable(refusal->why) : verdicts[i]));
+        } else if (refusal) {
+          report(piece, *refusal);
+        } else if (piece.rounding.changed > 0) {
+          char largest[32];
+          std::snprintf(largest, sizeof largest, "%.6g", piece.rounding.largest);
+          console_.write_line(piece.label + std::to_string(piece.rounding.changed) +
+                              " samples rounded, at most " + largest);
+        }
+        piece.samples = css::Samples{};
+      }
+      if (refusal) refused_ += static_cast<std::int64_t>(block.size());
+      block.clear();
+      verdicts.clear();
+    };
+    for (std::size_t i = begin; i < end; ++i) {
+      Piece& piece = pieces[i];
+      read(piece);
+      if (piece.refusal) {
+        flush();
+        ++refused_;
+        if (settings_.query) {
+          console_.write_line(piece.label + common::printable(piece.refusal->why));
+        } else {
+          report(piece, *piece.refusal);
+        }
+        continue;
+      }
+      std::string why = "new block";
+      if (!block.empty() && !joins(*block.back(), piece, why)) flush();
+      block.push_back(&piece);
+      verdicts.push_back(why);
+    }
+    flush();
+    begin = end;
+  }
+  if (output_ && !(writer_->end_file(*output_) && output_->close())) {
+    stop_write_failed(output_path_, *output_, console_);
+  }
+  const std::int64_t total = static_cast<std::int64_t>(pieces.size());
+  if (refused_ > 0) {
+    common::stop(" Error: " + std::to_string(refused_) + " of " + std::to_string(total) +
+                     (settings_.query ? " records cannot be converted" : " records not converted"),
+                 common::kFailure);
+  }
+  if (table_refused) {
+    common::stop(" Error: a station table was refused; the records converted without it",
+                 common::kFailure);
+  }
+  common::stop(" ", common::kSuccess);
+}
+
+}  // namespace
+
+void convert_window(const Settings& settings, common::Console& console) {
+  WindowRun(settings, join_path(settings.dirin, settings.InHFile), console).run();
+}
+
+}  // namespace wavconv::driver

@@ -1,0 +1,361 @@
+#include "driver/selection.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <sstream>
+
+#include "test_support.h"
+
+namespace wavconv::testing {
+namespace {
+
+using driver::Microseconds;
+namespace fs = std::filesystem;
+
+constexpr Microseconds kSecond = 1000000;
+
+TEST(WindowTimes, EveryFormReadsToTheMicrosecond) {
+  struct Case {
+    const char* text;
+    std::optional<Microseconds> expected;
+  } cases[] = {
+      {"2001-02-12T03:07:09", 981947229 * kSecond},
+      {"2001/02/12 03:07:09", 981947229 * kSecond},
+      {"@981947229", 981947229 * kSecond},
+      {"2001-02-12T03:07:09.5", 981947229 * kSecond + 500000},
+      {"2001/02/12 03:07:09.000001", 981947229 * kSecond + 1},
+      {"2001-02-12T03:07:09.1234560", 981947229 * kSecond + 123456},
+      {"@981947229.25", 981947229 * kSecond + 250000},
+      {"@-1.5", -1500000},
+      {"1970-01-01T00:00:00", 0},
+      {"1969-12-31T23:59:59.999999", -1},
+      // Leap days: 2004 and 2000 have one, 2005 and 1900 do not.
+      {"2004-02-29T12:00:00", 1078056000 * kSecond},
+      {"2000-02-29T00:00:00", 951782400 * kSecond},
+      {"2004-03-01T00:00:00", 1078099200 * kSecond},
+      {"2005-02-29T00:00:00", std::nullopt},
+      {"1900-02-29T00:00:00", std::nullopt},
+      {"2001-02-12T03:07:09.1234567", std::nullopt},  // beyond the microsecond
+      {"2001-02-12 03:07:09", std::nullopt},          // ISO date needs its T
+      {"2001/02/12T03:07:09", std::nullopt},
+      {"2001-13-01T00:00:00", std::nullopt},
+      {"2001-02-12T24:00:00", std::nullopt},
+      {"2001-02-12T03:07:60", std::nullopt},
+      {"2001-02-12T03:07:09.", std::nullopt},
+      {"2001-02-12T03:07", std::nullopt},
+      {"@", std::nullopt},
+      {"@1e9", std::nullopt},
+      {"981947229", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(driver::parse_time(c.text), c.expected) << c.text;
+  }
+  EXPECT_EQ(driver::time_text(981947229 * kSecond + 120000), "2001-02-12T03:07:09.12");
+  EXPECT_EQ(driver::time_text(-1), "1969-12-31T23:59:59.999999");
+}
+
+TEST(WindowTimes, RatesAndNamesAsWritten) {
+  struct RateCase {
+    const char* text;
+    std::int64_t numerator, denominator;  // 0: does not read
+  } rates[] = {
+      {" 20.0000000", 20, 1},
+      {"39.9999", 399999, 10000},
+      {"0.025", 1, 40},
+      {"20", 20, 1},
+      {"0.0000000", 0, 0},
+      {"-20", 0, 0},
+      {"4e1", 0, 0},
+      {"", 0, 0},
+      {"1234567890.123456789", 0, 0},
+  };
+  for (const RateCase& c : rates) {
+    std::optional<driver::Rate> rate = driver::parse_rate(c.text);
+    if (c.numerator == 0) {
+      EXPECT_FALSE(rate) << c.text;
+    } else {
+      EXPECT_EQ(rate, (driver::Rate{c.numerator, c.denominator})) << c.text;
+    }
+  }
+  struct NameCase {
+    const char* pattern;
+    const char* name;
+    bool matches;
+  } names[] = {
+      {"ARCES", "arces", true},   {"FI*", "FINES", true},
+      {"FI*", "FI", true},        {"FI*", "AFI", false},
+      {"BH?", "bhz", true},       {"BH?", "BH", false},
+      {"*Z", "BHZ", true},        {"*Z", "BHN", false},
+      {"B*H*Z", "BxHyyZ", true},  {"*", "", true},
+      {"?", "", false},           {"A*B*C", "AXBYC", true},
+      {"A*B*C", "AXBYCD", false},
+  };
+  for (const NameCase& c : names) {
+    EXPECT_EQ(driver::wildcard_match(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
+  }
+  EXPECT_EQ(driver::split_list(" ARCES, FI* ,,"), (std::vector<std::string>{"ARCES", "FI*"}));
+}
+
+// Samples in [from, to) of a record at 0 s: at 20 sps each 50,000 us; at 3 sps a period that
+// no decimal holds (sample 1 at 333,333.33... us).
+TEST(WindowTimes, EdgesOnJustBeforeAndJustAfterASample) {
+  const driver::Rate twenty{20, 1}, three{3, 1};
+  struct Case {
+    driver::Rate rate;
+    std::optional<Microseconds> from, to;
+    std::int64_t first, end;
+  } cases[] = {
+      {twenty, 150000, std::nullopt, 3, 100},  // on sample 3
+      {twenty, 149999, std::nullopt, 3, 100},  // just before it
+      {twenty, 150001, std::nullopt, 4, 100},  // just after it
+      {twenty, std::nullopt, 250000, 0, 5},    // to on sample 5: not in
+      {twenty, std::nullopt, 250001, 0, 6},
+      {twenty, std::nullopt, 249999, 0, 5},
+      {twenty, -kSecond, 10 * kSecond, 0, 100},      // the window holds the record
+      {twenty, 5 * kSecond, 6 * kSecond, 100, 100},  // after its last sample
+      {twenty, 4950000, std::nullopt, 99, 100},      // its last sample alone
+      {twenty, -2 * kSecond, 0, 0, 0},               // ends on its first sample
+      {three, 333333, std::nullopt, 1, 100},
+      {three, 333334, std::nullopt, 2, 100},
+      {three, std::nullopt, 333334, 0, 2},
+      {three, std::nullopt, 333333, 0, 1},
+  };
+  for (const Case& c : cases) {
+    driver::SampleSpan span = driver::samples_within(0, c.rate, 100, c.from, c.to);
+    EXPECT_EQ(span.first, c.first) << c.from.value_or(-1) << " " << c.to.value_or(-1);
+    EXPECT_EQ(span.end, c.end) << c.from.value_or(-1) << " " << c.to.value_or(-1);
+  }
+}
+
+// A record after one of 100 samples at 20 sps from 0 s, starting where its first sample would
+// be (5 s) or off by some microseconds.
+TEST(WindowTimes, ContinuityWithinHalfASample) {
+  const driver::Rate rate{20, 1};
+  struct Case {
+    Microseconds next_start;
+    int kind;
+  } cases[] = {
+      {5000000, 0},  {5024999, 0},  {4975001, 0},  // jitter under half a sample
+      {5025000, 1},  {5050000, 1},                 // half a sample, one sample late: a gap
+      {4975000, -1}, {4000000, -1},                // an overlap
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(driver::continuity(0, 100, c.next_start, 0, rate).kind, c.kind) << c.next_start;
+  }
+  EXPECT_DOUBLE_EQ(driver::continuity(0, 100, 5050000, 0, rate).seconds, 0.05);
+  // A rate of 39.9999 samples a second, exactly as written.
+  const driver::Rate odd{399999, 10000};
+  EXPECT_EQ(driver::continuity(0, 399999, 10000 * kSecond, 0, odd).kind, 0);
+}
+
+// --- Whole runs ---
+
+// Integer samples of the data lines of an INT-format file, block by block.
+std::vector<std::vector<int>> int_blocks(const std::string& text) {
+  std::vector<std::vector<int>> blocks;
+  std::istringstream lines(text);
+  std::string line;
+  bool in_data = false;
+  while (std::getline(lines, line)) {
+    if (line.rfind("DAT2", 0) == 0) {
+      blocks.emplace_back();
+      in_data = true;
+    } else if (line.rfind("CHK2", 0) == 0) {
+      in_data = false;
+    } else if (in_data) {
+      std::istringstream values(line);
+      int v;
+      while (values >> v) blocks.back().push_back(v);
+    }
+  }
+  return blocks;
+}
+
+std::vector<int> counting(int first, int count) {
+  std::vector<int> v;
+  for (int i = 0; i < count; ++i) v.push_back(first + i);
+  return v;
+}
+
+std::string big_endian(const std::vector<int>& samples) {
+  std::string bytes;
+  for (int v : samples) {
+    auto u = static_cast<unsigned>(v);
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>(u >> shift));
+  }
+  return bytes;
+}
+
+void write_gzip(const fs::path& path, const std::string& bytes) {
+  gzFile file = gzopen(path.string().c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(gzwrite(file, bytes.data(), static_cast<unsigned>(bytes.size())),
+            static_cast<int>(bytes.size()));
+  gzclose(file);
+}
+
+// An archive of one station in five records of 100 samples at 20 sps (5 s each), the values
+// counting on from record to record: 1 and 2 continue each other (2 gzipped), 3 starts 0.02 s
+// late (jitter), 4 one sample late (a gap), 5 overlaps 4; then a sixth with another calib, and
+// a lower-case station whose big-endian samples count from 1000.
+struct Archive {
+  TempDir dir;
+  static constexpr double kStart = 981947229.0;
+  Archive() {
+    std::string header;
+    auto add = [&](const std::string& sta, double time, const std::string& file, int foff,
+                   const std::string& datatype, double calib) {
+      Header h;
+      h.sta = sta;
+      h.time = time;
+      h.nsamp = 100;
+      h.dfile = file;
+      h.foff = foff;
+      h.datatype = datatype;
+      h.calib = calib;
+      header += h.line() + "\n";
+    };
+    std::string plain;
+    for (int r = 0; r < 6; ++r) plain += sample_bytes(counting(r * 100, 100));
+    dir.write("abc.w", plain);
+    write_gzip(dir.path() / "abc2.w.gz", sample_bytes(counting(100, 100)));
+    dir.write("xyz.w", big_endian(counting(1000, 100)));
+    add("ABC", kStart, "abc.w", 0, "i4", 1.0);
+    add("ABC", kStart + 5.0, "abc2.w", 0, "i4", 1.0);
+    add("ABC", kStart + 10.02, "abc.w", 800, "i4", 1.0);
+    add("ABC", kStart + 15.07, "abc.w", 1200, "i4", 1.0);
+    add("ABC", kStart + 20.0, "abc.w", 1600, "i4", 1.0);
+    add("ABC", kStart + 25.0, "abc.w", 2000, "i4", 2.0);
+    add("xyz", kStart, "xyz.w", 0, "s4", 1.0);
+    dir.write("a.wfdisc", header);
+  }
+};
+
+TEST(Window, JoinsWhatContinuesAndSplitsAtGapsOverlapsAndChanges) {
+  Archive archive;
+  RunResult result =
+      run_binary(archive.dir.path(), {"--sta", "abc", "/Tint", "a.wfdisc", "out.gse"});
+  ASSERT_EQ(result.status, 0) << result.out << result.err;
+  std::vector<std::vector<int>> blocks = int_blocks(archive.dir.read("out.gse"));
+  // Records 1-3 joined (exact, then jitter under half a sample); 4 after a gap; 5 overlapping
+  // it; 6 of another calib.
+  ASSERT_EQ(blocks.size(), 4u);
+  std::vector<int> joined = counting(0, 300);
+  EXPECT_EQ(blocks[0], joined);
+  EXPECT_EQ(blocks[1], counting(300, 100));
+  EXPECT_EQ(blocks[2], counting(400, 100));
+  EXPECT_EQ(blocks[3], counting(500, 100));
+  std::string text = archive.dir.read("out.gse");
+  EXPECT_NE(text.find("WID2 2001/02/12 03:07:09.000 ABC   BHZ      INT      300"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("WID2 2001/02/12 03:07:24.070 ABC"), std::string::npos);
+
+  RunResult query = run_binary(archive.dir.path(), {"/Q", "--sta=ABC", "a.wfdisc", "out.gse"});
+  EXPECT_EQ(query.status, 0);
+  EXPECT_EQ(query.out,
+            " Record n (STA CHAN): first sample, samples in the window of nsamp, path, verdict\r\n"
+            " Record 1 (ABC BHZ): 2001-02-12T03:07:09, 100 of 100, abc.w, new block\r\n"
+            " Record 2 (ABC BHZ): 2001-02-12T03:07:14, 100 of 100, abc2.w.gz, joined\r\n"
+            " Record 3 (ABC BHZ): 2001-02-12T03:07:19.02, 100 of 100, abc.w, joined\r\n"
+            " Record 4 (ABC BHZ): 2001-02-12T03:07:24.07, 100 of 100, abc.w, new block after "
+            "a gap of 0.05 s\r\n"
+            " Record 5 (ABC BHZ): 2001-02-12T03:07:29, 100 of 100, abc.w, new block: overlaps "
+            "the one before by 0.07 s\r\n"
+            " Record 6 (ABC BHZ): 2001-02-12T03:07:34, 100 of 100, abc.w, new block: calib, "
+            "calper or instype differs\r\n \r\n\r\n");
+}
+
+// Windows cut inside records (gzipped, big-endian), across the join, in every case of the
+// names; the files a file each as record mode names them.
+TEST(Window, CutsInsideRecordsByTimeStationAndChannel) {
+  Archive archive;
+  struct Case {
+    std::vector<std::string> args;
+    std::map<std::string, std::vector<int>> files;  // name: its one block
+  } cases[] = {
+      // 03:07:13.5 .. 03:07:15 (to excluded): the last 10 of record 1, the first 20 of 2.
+      {{"--from", "2001-02-12T03:07:13.5", "--to", "+1.5", "--sta", "A*"},
+       {{"ABC_BHZ_2001043_030713.gse", counting(90, 30)}}},
+      {{"--from", "2001/02/12 03:07:10", "--to", "@981947230.1", "--sta", "x?z", "--chan", "bh?"},
+       {{"xyz_BHZ_2001043_030710.gse", counting(1020, 2)}}},
+      {{"--from", "@981947233.95", "--to", "2001-02-12T03:07:14.05", "--chan", "BHZ,SHZ"},
+       {{"ABC_BHZ_2001043_030713.gse", counting(99, 2)},
+        {"xyz_BHZ_2001043_030713.gse", counting(1099, 1)}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    fs::remove_all(archive.dir.file("out"));
+    fs::create_directory(archive.dir.file("out"));
+    std::vector<std::string> args = c.args;
+    for (const char* a : {"/Tint", "/Oout/", "a.wfdisc"}) args.push_back(a);
+    RunResult result = run_binary(archive.dir.path(), args);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    std::map<std::string, std::vector<int>> files;
+    for (const auto& [name, text] : snapshot(archive.dir.file("out"))) {
+      std::vector<std::vector<int>> blocks = int_blocks(text);
+      ASSERT_EQ(blocks.size(), 1u) << name;
+      files[name] = blocks[0];
+    }
+    EXPECT_EQ(files, c.files);
+  }
+}
+
+TEST(Window, NothingMatchingAndOptionsThatDoNotGo) {
+  Archive archive;
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--sta", "ZZZ", "--from", "2001-02-12T03:00:00", "a.wfdisc", "out.gse"},
+       "wavconv: nothing in the archive matches --sta ZZZ --from 2001-02-12T03:00:00\n"},
+      {{"--from", "2001-02-12T04:00:00", "a.wfdisc", "out.gse"},
+       "wavconv: nothing in the archive matches --from 2001-02-12T04:00:00\n"},
+      {{"--from", "2001-02-30T00:00:00", "a.wfdisc"},
+       "wavconv: --from 2001-02-30T00:00:00: not a time (YYYY-MM-DDThh:mm:ss[.f], "
+       "\"YYYY/MM/DD hh:mm:ss[.f]\" or @epoch seconds)\n"},
+      {{"--to", "+600", "a.wfdisc"}, "wavconv: --to +600 needs --from\n"},
+      {{"--from", "@10", "--to", "@10", "a.wfdisc"},
+       "wavconv: --from 1970-01-01T00:00:10 is not before --to 1970-01-01T00:00:10: the window "
+       "is empty\n"},
+      {{"/R2", "--sta", "ABC", "a.wfdisc"},
+       "wavconv: /R2 does not go with --from, --to, --sta or --chan: they choose the records\n"},
+      {{"/J60", "--sta", "ABC", "a.wfdisc"},
+       "wavconv: /J does not go with --from, --to, --sta or --chan: it counts from a record's "
+       "start\n"},
+      {{"--sta", "", "a.wfdisc"}, "wavconv: --sta : no name in the list\n"},
+      {{"a.wfdisc", "--chan"}, "wavconv: --chan needs a value\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    RunResult result = run_binary(archive.dir.path(), c.args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(fs::exists(archive.dir.file("out.gse")));
+  }
+}
+
+// A record that cannot be read is refused (status 1) and breaks the join; the listing says
+// the same as the run does.
+TEST(Window, RefusalsListedAsTheRunMakesThem) {
+  Archive archive;
+  fs::remove(archive.dir.file("abc2.w.gz"));
+  RunResult query = run_binary(archive.dir.path(),
+                               {"/Q", "--sta", "ABC", "--to", "@981947244", "a.wfdisc", "out.gse"});
+  RunResult run = run_binary(
+      archive.dir.path(), {"--sta", "ABC", "--to", "@981947244", "/Tint", "a.wfdisc", "out.gse"});
+  EXPECT_EQ(query.status, 1);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(query.out.find(" Record 2 (ABC BHZ): "), std::string::npos) << query.out;
+  EXPECT_NE(query.out.find(" Error: 1 of 3 records cannot be converted"), std::string::npos);
+  EXPECT_NE(run.out.find(" Error: 1 of 3 records not converted"), std::string::npos) << run.out;
+  std::vector<std::vector<int>> blocks = int_blocks(archive.dir.read("out.gse"));
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0], counting(0, 100));
+  EXPECT_EQ(blocks[1], counting(200, 100));
+}
+
+}  // namespace
+}  // namespace wavconv::testing
