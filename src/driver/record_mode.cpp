@@ -27,6 +27,7 @@
 #include "driver/output.h"
 #include "driver/pool.h"
 #include "driver/progress.h"
+#include "driver/record_run.h"
 #include "driver/scaling.h"
 #include "gse/block.h"
 #include "gse/naming.h"
@@ -40,24 +41,6 @@ constexpr double kNullTime = -9999999999.0;
 // Times, jumps and lengths in samples beyond this are refused rather than overflowing 64 bits
 // (as milliseconds for a time).
 constexpr double kLargest = 9.0e15;
-
-// Where a record's samples are: the resolved path, or the same with ".gz" when only that
-// exists; read through zlib when the name ends in ".gz".
-css::SampleSource locate(const std::string& header_path, const css::Wfdisc& record) {
-  css::SampleSource source;
-  source.path = css::record_sample_path(header_path, record);
-  struct stat info;
-  if (::stat(source.path.c_str(), &info) != 0 &&
-      ::stat((source.path + ".gz").c_str(), &info) == 0) {
-    source.path += ".gz";
-  }
-  source.gzip =
-      source.path.size() >= 3 && source.path.compare(source.path.size() - 3, 3, ".gz") == 0;
-  source.foff = record.foff;
-  source.nsamp = record.nsamp;
-  source.datatype = record.datatype;
-  return source;
-}
 
 // A block's bytes, as a file would get them, kept in memory.
 // The writers format into its room as they would into a file's buffer; the string is kept
@@ -455,10 +438,7 @@ std::optional<css::Refusal> RecordRun::finish(Prepared& prepared) {
 }
 
 void RecordRun::report(const Record& record, const css::Refusal& refusal) {
-  if (refusal.system_error != 0) {
-    console_.write_error(common::system_error_line(refusal.path, refusal.system_error));
-  }
-  console_.write_line(record.label + common::printable(refusal.why));
+  report_refusal(console_, record.label, refusal);
 }
 
 std::string RecordRun::station_note(const Record& record) const {
@@ -640,16 +620,7 @@ void RecordRun::run() {
     stop_write_failed(output_path_, *output_, console_);
   }
   if (progress) progress->summary(chosen - refused, refused);
-  if (refused > 0) {
-    common::stop(" Error: " + std::to_string(refused) + " of " + std::to_string(chosen) +
-                     (settings_.query ? " records cannot be converted" : " records not converted"),
-                 common::kFailure);
-  }
-  if (table_refused_) {
-    common::stop(" Error: a station table was refused; the records converted without it",
-                 common::kFailure);
-  }
-  common::stop(" ", common::kSuccess);
+  end_records_run(refused, chosen, settings_.query, table_refused_);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "css/wfdisc.h"
 #include "driver/file_keys.h"
 #include "driver/output.h"
+#include "driver/record_run.h"
 #include "driver/selection.h"
 #include "gse/block.h"
 #include "gse/naming.h"
@@ -48,24 +49,6 @@ struct Piece {
   css::Samples samples;
   css::Rounding rounding;
 };
-
-// Where a record's samples are: the resolved path, or the same with ".gz" when only that
-// exists; read through zlib when the name ends in ".gz".
-css::SampleSource locate(const std::string& header_path, const css::Wfdisc& record) {
-  css::SampleSource source;
-  source.path = css::record_sample_path(header_path, record);
-  struct stat info;
-  if (::stat(source.path.c_str(), &info) != 0 &&
-      ::stat((source.path + ".gz").c_str(), &info) == 0) {
-    source.path += ".gz";
-  }
-  source.gzip =
-      source.path.size() >= 3 && source.path.compare(source.path.size() - 3, 3, ".gz") == 0;
-  source.foff = record.foff;
-  source.nsamp = record.nsamp;
-  source.datatype = record.datatype;
-  return source;
-}
 
 // Whether `name` is one of `patterns` (every name when none is given).
 bool listed(const std::vector<std::string>& patterns, std::string_view name) {
@@ -304,10 +287,7 @@ std::optional<css::Refusal> WindowRun::write_block(std::vector<Piece*>& pieces) 
 }
 
 void WindowRun::report(const Piece& piece, const css::Refusal& refusal) {
-  if (refusal.system_error != 0) {
-    console_.write_error(common::system_error_line(refusal.path, refusal.system_error));
-  }
-  console_.write_line(piece.label + common::printable(refusal.why));
+  report_refusal(console_, piece.label, refusal);
 }
 
 void WindowRun::run() {
@@ -413,17 +393,8 @@ void WindowRun::run() {
   if (output_ && !(writer_->end_file(*output_) && output_->close())) {
     stop_write_failed(output_path_, *output_, console_);
   }
-  const std::int64_t total = static_cast<std::int64_t>(pieces.size());
-  if (refused_ > 0) {
-    common::stop(" Error: " + std::to_string(refused_) + " of " + std::to_string(total) +
-                     (settings_.query ? " records cannot be converted" : " records not converted"),
-                 common::kFailure);
-  }
-  if (table_refused) {
-    common::stop(" Error: a station table was refused; the records converted without it",
-                 common::kFailure);
-  }
-  common::stop(" ", common::kSuccess);
+  end_records_run(refused_, static_cast<std::int64_t>(pieces.size()), settings_.query,
+                  table_refused);
 }
 
 }  // namespace
