@@ -226,6 +226,9 @@ std::vector<std::string> prepare(const std::uint8_t* data, std::size_t size) {
     if (!line.empty() && line[0] == '/' && line.size() > 1 && line[1] != 'I' && line[1] != 'i' &&
         line[1] != 'O' && line[1] != 'o') {
       args.push_back(line);
+    } else if ((line.rfind("--from=", 0) == 0 || line.rfind("--to=", 0) == 0 ||
+                line.rfind("--sta=", 0) == 0 || line.rfind("--chan=", 0) == 0)) {
+      args.push_back(line);  // a window cut out of the records
     } else if (args.size() == 1 && !line.empty() &&
                line.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") ==
                    std::string::npos) {
