@@ -47,9 +47,4 @@ std::uint64_t path_key(const std::string& path) {
   return mix(hash ^ 0x5a5a5a5a5a5a5a5aULL);
 }
 
-std::uint64_t output_key(const std::string& path) {
-  if (auto key = identity_key(path)) return *key;
-  return path_key(path);
-}
-
 }  // namespace wavconv::driver

@@ -25,7 +25,4 @@ std::optional<std::uint64_t> identity_key(const std::string& path);
 // exist yet).
 std::uint64_t path_key(const std::string& path);
 
-// The key of an output: its identity when it exists, otherwise its path_key().
-std::uint64_t output_key(const std::string& path);
-
 }  // namespace wavconv::driver

@@ -23,7 +23,6 @@
 #include "css/site.h"
 #include "css/wfdisc.h"
 #include "driver/batch.h"
-#include "driver/file_keys.h"
 #include "driver/output.h"
 #include "driver/pool.h"
 #include "driver/progress.h"
@@ -138,6 +137,8 @@ class RecordRun {
                                                   const gse::Window& window, Lane& lane);
   // The output checks of a record, in the order the run makes them; with /Q nothing is written.
   std::optional<css::Refusal> write(Prepared& prepared);
+  // The name and path of a record's own output.
+  void name_own_output(Prepared& prepared) const;
   // The checks of a record's own output that this run's other records decide: its name not
   // taken by an earlier record, no input replaced.
   std::optional<css::Refusal> own_output_checks(Prepared& prepared);
@@ -159,13 +160,9 @@ class RecordRun {
   const Settings& settings_;
   std::string header_path_;
   common::Console& console_;
-  FileKeys inputs_;                     // the header and every selected record's sample file
-  FileKeys written_;                    // outputs this run has put in place (with /Q: would have)
-  std::vector<std::uint64_t> pending_;  // outputs opened ahead, not yet in place
-  bool one_output_ = false;             // an output name was given: every block goes there
-  std::string output_path_;
-  std::unique_ptr<common::OutputFile> output_;
-  bool output_checked_ = false;  // with /Q: the one output passed the checks of its opening
+  RunFiles files_;  // the header, every selected record's sample file, the outputs in place
+  std::vector<std::uint64_t> pending_;   // outputs opened ahead, not yet in place
+  std::optional<OneOutput> one_output_;  // an output name was given: every block goes there
   std::unique_ptr<gse::Writer> writer_;
   std::vector<Lane> lanes_;  // one a thread; the first is this thread's
   css::StationTables tables_;
@@ -193,7 +190,7 @@ Record RecordRun::read_record(std::int64_t number, std::string_view line, bool p
 }
 
 void RecordRun::collect_inputs() {
-  if (auto key = identity_key(header_path_)) inputs_.insert(*key);
+  files_.add_input(header_path_);
   note_input(header_path_);
   if (std::optional<std::string> base = css::StationTables::base_of(header_path_)) {
     for (const char* table : {".site", ".site.gz", ".sitechan", ".sitechan.gz"}) {
@@ -210,7 +207,7 @@ void RecordRun::collect_inputs() {
     if (!selected(number)) continue;
     ++selected_count_;
     Record record = read_record(number, *line, false);
-    if (auto key = identity_key(record.source.path)) inputs_.insert(*key);
+    files_.add_input(record.source.path);
     if (record.source.path != last_noted) note_input(record.source.path);
     last_noted = record.source.path;
     stations_.insert(std::string(common::cut_at_blank(record.fields.sta)));
@@ -333,20 +330,15 @@ bool RecordRun::put_block(Prepared& prepared, common::LineSink& sink, gse::Write
   return writer.write_block(prepared.trace, sink).written;
 }
 
-std::optional<css::Refusal> RecordRun::own_output_checks(Prepared& prepared) {
+void RecordRun::name_own_output(Prepared& prepared) const {
   prepared.output_name = gse::record_output_name(prepared.record.fields.sta,
                                                  prepared.record.fields.chan, prepared.trace.start);
   prepared.output_path = join_path(settings_.dirout, prepared.output_name);
-  const std::string& path = prepared.output_path;
-  prepared.output_key = output_key(path);
-  if (written_.contains(prepared.output_key)) {
-    return css::Refusal{"output " + path + " was written by this run"};
-  }
-  std::optional<std::uint64_t> existing = identity_key(path);
-  if (existing && inputs_.contains(*existing)) {
-    return css::Refusal{"output " + path + " would replace an input"};
-  }
-  return std::nullopt;
+}
+
+std::optional<css::Refusal> RecordRun::own_output_checks(Prepared& prepared) {
+  name_own_output(prepared);
+  return files_.claim(prepared.output_path, prepared.output_key);
 }
 
 void RecordRun::claim_ahead(Prepared& prepared) {
@@ -377,30 +369,14 @@ void RecordRun::fill_own_output(Prepared& prepared, gse::Writer& writer) {
 
 std::optional<css::Refusal> RecordRun::write(Prepared& prepared) {
   if (one_output_) {
-    if (settings_.query) {
-      if (!output_checked_) output_checked_ = check_output(output_path_, console_);
-      return std::nullopt;
-    }
-    if (!output_) {
-      output_ = open_output(output_path_, console_);
-      if (!writer_->start_file(*output_, file_name(output_path_))) {
-        stop_write_failed(output_path_, *output_, console_);
-      }
-    }
-    if (!put_block(prepared, *output_, *writer_)) {
-      stop_write_failed(output_path_, *output_, console_);
-    }
+    one_output_->put(console_,
+                     [&](common::LineSink& sink) { return put_block(prepared, sink, *writer_); });
     return std::nullopt;
   }
   const std::string& path = prepared.output_path;
   if (settings_.query) {
-    if (std::optional<css::Refusal> refusal = own_output_checks(prepared)) return refusal;
-    std::string refusal;
-    if (!check_output(path, console_, &refusal)) {
-      return css::Refusal{"output " + path + ": " + refusal};
-    }
-    written_.insert(prepared.output_key);
-    return std::nullopt;
+    name_own_output(prepared);
+    return files_.query(path, console_);
   }
   // With several threads the file was mostly written ahead; its failures are said now.
   if (!prepared.ahead) {
@@ -412,7 +388,7 @@ std::optional<css::Refusal> RecordRun::write(Prepared& prepared) {
   if (!(*prepared.filled && prepared.output->close())) {
     stop_write_failed(path, *prepared.output, console_);
   }
-  written_.insert(identity_key(path).value_or(prepared.output_key));
+  files_.placed(path, prepared.output_key);
   return std::nullopt;
 }
 
@@ -496,14 +472,8 @@ void RecordRun::run() {
     }
   } count{settings_.tally, selected_count_};
   if (settings_.OutFile) {
-    one_output_ = true;
-    output_path_ = output_path(settings_);
-    std::optional<std::uint64_t> key = identity_key(output_path_);
-    if (key && inputs_.contains(*key)) {
-      console_.write_error(common::error_line(common::printable(output_path_) +
-                                              ": is the header or a sample file, not replaced"));
-      common::stop(kOpenOutputFailed, common::kFailure);
-    }
+    one_output_.emplace(output_path(settings_), *writer_, settings_.query);
+    files_.refuse_input_as_output(one_output_->path(), console_);
   }
   if (settings_.query) {
     console_.write_line(" Record n (STA CHAN): start nsamp samprate datatype foff path verdict");
@@ -551,7 +521,7 @@ void RecordRun::run() {
   const std::function<void(std::size_t, std::size_t)> prepare_one = [&](std::size_t i,
                                                                         std::size_t t) {
     Prepared& prepared = preparing[i];
-    prepare(prepared, lanes_[t], one_output_);
+    prepare(prepared, lanes_[t], one_output_.has_value());
     if (one_output_ || settings_.query) return;
     {
       // The items of a run are taken in order, so the record before this one is being
@@ -616,9 +586,7 @@ void RecordRun::run() {
     common::stop(" Error: no record " + std::to_string(settings_.record) + " in the header file",
                  common::kFailure);
   }
-  if (output_ && !(writer_->end_file(*output_) && output_->close())) {
-    stop_write_failed(output_path_, *output_, console_);
-  }
+  if (one_output_) one_output_->close(console_);
   if (progress) progress->summary(chosen - refused, refused);
   end_records_run(refused, chosen, settings_.query, table_refused_);
 }

@@ -4,6 +4,7 @@
 
 #include "common/stop.h"
 #include "common/text.h"
+#include "driver/output.h"
 
 namespace wavconv::driver {
 
@@ -42,6 +43,62 @@ void end_records_run(std::int64_t refused, std::int64_t total, bool query, bool 
                  common::kFailure);
   }
   common::stop(" ", common::kSuccess);
+}
+
+void RunFiles::add_input(const std::string& path) {
+  if (auto key = identity_key(path)) inputs_.insert(*key);
+}
+
+void RunFiles::refuse_input_as_output(const std::string& path, common::Console& console) const {
+  std::optional<std::uint64_t> key = identity_key(path);
+  if (key && inputs_.contains(*key)) {
+    console.write_error(common::error_line(common::printable(path) +
+                                           ": is the header or a sample file, not replaced"));
+    common::stop(kOpenOutputFailed, common::kFailure);
+  }
+}
+
+std::optional<css::Refusal> RunFiles::claim(const std::string& path, std::uint64_t& key) const {
+  std::optional<std::uint64_t> existing = identity_key(path);
+  key = existing ? *existing : path_key(path);
+  if (written_.contains(key)) return css::Refusal{"output " + path + " was written by this run"};
+  if (existing && inputs_.contains(*existing)) {
+    return css::Refusal{"output " + path + " would replace an input"};
+  }
+  return std::nullopt;
+}
+
+std::optional<css::Refusal> RunFiles::query(const std::string& path, common::Console& console) {
+  std::uint64_t key = 0;
+  if (std::optional<css::Refusal> refusal = claim(path, key)) return refusal;
+  std::string refusal;
+  if (!check_output(path, console, &refusal)) {
+    return css::Refusal{"output " + path + ": " + refusal};
+  }
+  written_.insert(key);
+  return std::nullopt;
+}
+
+void RunFiles::placed(const std::string& path, std::uint64_t key) {
+  written_.insert(identity_key(path).value_or(key));
+}
+
+void OneOutput::put(common::Console& console, const std::function<bool(common::LineSink&)>& put) {
+  if (query_) {
+    if (!checked_) checked_ = check_output(path_, console);
+    return;
+  }
+  if (!file_) {
+    file_ = open_output(path_, console);
+    if (!writer_.start_file(*file_, file_name(path_))) stop_write_failed(path_, *file_, console);
+  }
+  if (!put(*file_)) stop_write_failed(path_, *file_, console);
+}
+
+void OneOutput::close(common::Console& console) {
+  if (file_ && !(writer_.end_file(*file_) && file_->close())) {
+    stop_write_failed(path_, *file_, console);
+  }
 }
 
 }  // namespace wavconv::driver

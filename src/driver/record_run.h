@@ -1,11 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "common/console.h"
+#include "common/files.h"
 #include "css/sample_reader.h"
 #include "css/wfdisc.h"
+#include "driver/file_keys.h"
+#include "gse/writer.h"
 
 namespace wavconv::driver {
 
@@ -24,5 +30,45 @@ void report_refusal(common::Console& console, const std::string& label,
 // could not be); a refused station table fails a run that converted every record.
 [[noreturn]] void end_records_run(std::int64_t refused, std::int64_t total, bool query,
                                   bool table_refused);
+
+// The files a run reads and writes, by key: an output of its own never replaces one of them nor
+// an output this run put in place (with /Q: would have).
+class RunFiles {
+ public:
+  // The file at `path`, when it exists, is one the run reads.
+  void add_input(const std::string& path);
+  // Stops the run (" Error opening output GSE file") when the one output named is an input.
+  void refuse_input_as_output(const std::string& path, common::Console& console) const;
+  // The checks of a file of its own at `path` that this run decides: why it may not be written,
+  // if so; `key` is its key for placed().
+  std::optional<css::Refusal> claim(const std::string& path, std::uint64_t& key) const;
+  // With /Q: claim(), then what opening it would say; the file then counts as written.
+  std::optional<css::Refusal> query(const std::string& path, common::Console& console);
+  // The file of key `key` is now in place at `path`.
+  void placed(const std::string& path, std::uint64_t key);
+
+ private:
+  FileKeys inputs_, written_;
+};
+
+// The one output file of a run (OutFile), opened before its first block is written; with /Q
+// only checked, once.
+class OneOutput {
+ public:
+  OneOutput(std::string path, gse::Writer& writer, bool query)
+      : path_(std::move(path)), writer_(writer), query_(query) {}
+  const std::string& path() const { return path_; }
+  // Writes a block through `put`; the run stops when the file cannot be opened or written.
+  void put(common::Console& console, const std::function<bool(common::LineSink&)>& put);
+  // Ends and closes the file, when it was opened; the run stops when that fails.
+  void close(common::Console& console);
+
+ private:
+  std::string path_;
+  gse::Writer& writer_;
+  bool query_;
+  bool checked_ = false;
+  std::unique_ptr<common::OutputFile> file_;
+};
 
 }  // namespace wavconv::driver

@@ -20,7 +20,6 @@
 #include "css/samples.h"
 #include "css/site.h"
 #include "css/wfdisc.h"
-#include "driver/file_keys.h"
 #include "driver/output.h"
 #include "driver/record_run.h"
 #include "driver/selection.h"
@@ -98,10 +97,8 @@ class WindowRun {
   std::unique_ptr<gse::Writer> writer_;
   css::GzipStreams gzip_streams_;
   css::StationTables tables_;
-  FileKeys inputs_, written_;
-  std::string output_path_;
-  std::unique_ptr<common::OutputFile> output_;
-  bool output_checked_ = false;
+  RunFiles files_;
+  std::optional<OneOutput> one_output_;  // OutFile: every block goes there
   std::int64_t refused_ = 0;
 };
 
@@ -133,7 +130,7 @@ std::optional<Piece> WindowRun::select(std::int64_t number, std::string_view lin
   piece.label = " Record " + std::to_string(number) + " (" + common::printable(piece.sta) + " " +
                 common::printable(piece.chan) + "): ";
   piece.source = locate(header_path_, piece.fields);
-  if (auto key = identity_key(piece.source.path)) inputs_.insert(*key);
+  files_.add_input(piece.source.path);
   // A record that cannot be placed in time is reported: it may hold the window.
   std::optional<Microseconds> start = parse_seconds(piece.fields.time_text);
   std::optional<Rate> rate = parse_rate(piece.fields.samprate_text);
@@ -244,45 +241,25 @@ std::optional<css::Refusal> WindowRun::write_block(std::vector<Piece*>& pieces) 
             .placement;
   }
   if (std::optional<std::string> why = writer_->refusal(trace)) return css::Refusal{*why};
-  if (settings_.OutFile) {
-    if (settings_.query) {
-      if (!output_checked_) output_checked_ = check_output(output_path_, console_);
-      return std::nullopt;
-    }
-    if (!output_) {
-      output_ = open_output(output_path_, console_);
-      if (!writer_->start_file(*output_, file_name(output_path_))) {
-        stop_write_failed(output_path_, *output_, console_);
-      }
-    }
-    if (!writer_->write_block(trace, *output_).written) {
-      stop_write_failed(output_path_, *output_, console_);
-    }
+  if (one_output_) {
+    one_output_->put(console_, [&](common::LineSink& sink) {
+      return writer_->write_block(trace, sink).written;
+    });
     return std::nullopt;
   }
   std::string name = gse::record_output_name(first.fields.sta, first.fields.chan, trace.start);
   std::string path = join_path(settings_.dirout, name);
-  std::optional<std::uint64_t> existing = identity_key(path);
-  std::uint64_t key = existing ? *existing : path_key(path);
-  if (written_.contains(key)) return css::Refusal{"output " + path + " was written by this run"};
-  if (existing && inputs_.contains(*existing)) {
-    return css::Refusal{"output " + path + " would replace an input"};
-  }
+  if (settings_.query) return files_.query(path, console_);
+  std::uint64_t key = 0;
+  if (std::optional<css::Refusal> refusal = files_.claim(path, key)) return refusal;
   std::string refusal;
-  if (settings_.query) {
-    if (!check_output(path, console_, &refusal)) {
-      return css::Refusal{"output " + path + ": " + refusal};
-    }
-    written_.insert(key);
-    return std::nullopt;
-  }
   std::unique_ptr<common::OutputFile> output = open_output(path, console_, &refusal);
   if (!output) return css::Refusal{"output " + path + ": " + refusal};
   if (!(writer_->start_file(*output, name) && writer_->write_block(trace, *output).written &&
         writer_->end_file(*output) && output->close())) {
     stop_write_failed(path, *output, console_);
   }
-  written_.insert(identity_key(path).value_or(key));
+  files_.placed(path, key);
   return std::nullopt;
 }
 
@@ -294,7 +271,7 @@ void WindowRun::run() {
   int error = 0;
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   if (!records) stop_header_failed(header_path_, css::HeaderError::kOpen, error, console_);
-  if (auto key = identity_key(header_path_)) inputs_.insert(*key);
+  files_.add_input(header_path_);
   std::vector<Piece> pieces;
   std::int64_t number = 0;
   while (std::optional<std::string_view> line = records->next(number)) {
@@ -307,13 +284,8 @@ void WindowRun::run() {
         common::kFailure);
   }
   if (settings_.OutFile) {
-    output_path_ = output_path(settings_);
-    std::optional<std::uint64_t> key = identity_key(output_path_);
-    if (key && inputs_.contains(*key)) {
-      console_.write_error(common::error_line(common::printable(output_path_) +
-                                              ": is the header or a sample file, not replaced"));
-      common::stop(kOpenOutputFailed, common::kFailure);
-    }
+    one_output_.emplace(output_path(settings_), *writer_, settings_.query);
+    files_.refuse_input_as_output(one_output_->path(), console_);
   }
   std::unordered_set<std::string> stations;
   for (const Piece& piece : pieces) stations.insert(piece.sta);
@@ -390,9 +362,7 @@ void WindowRun::run() {
     flush();
     begin = end;
   }
-  if (output_ && !(writer_->end_file(*output_) && output_->close())) {
-    stop_write_failed(output_path_, *output_, console_);
-  }
+  if (one_output_) one_output_->close(console_);
   end_records_run(refused_, static_cast<std::int64_t>(pieces.size()), settings_.query,
                   table_refused);
 }
