@@ -121,8 +121,6 @@ std::optional<FieldError> parse_record(std::string_view line, Wfdisc& record) {
     }
     const bool integer = std::holds_alternative<std::int32_t*>(field.destination) ||
                          std::holds_alternative<std::int64_t*>(field.destination);
-    if (field.destination == common::Destination(&record.time)) record.time_text = text;
-    if (field.destination == common::Destination(&record.samprate)) record.samprate_text = text;
     std::string input = integer ? text : as_written(text);
     const common::Destination destination[] = {field.destination};
     // A blank or comma inside a number would end or be skipped by the field's reading: "1 000"

@@ -34,8 +34,6 @@ struct Wfdisc {
   std::int64_t foff = 0;  // bytes; the default run reads it as 32 bits and does not use it
   std::int32_t commid = 0;
   std::string lddate = std::string(17, ' ');
-  // As written in the header (record mode): what a window is cut by exactly.
-  std::string time_text, samprate_text;
 };
 
 enum class HeaderError { kNone, kOpen, kRead };

@@ -49,6 +49,13 @@ struct Piece {
   css::Rounding rounding;
 };
 
+// A whole number as written ("  144000"); nothing for anything else.
+std::optional<std::int64_t> whole_number(std::string_view text) {
+  std::optional<Microseconds> value = parse_seconds(text);
+  if (!value || *value % 1000000 != 0) return std::nullopt;
+  return *value / 1000000;
+}
+
 // Whether `name` is one of `patterns` (every name when none is given).
 bool listed(const std::vector<std::string>& patterns, std::string_view name) {
   if (patterns.empty()) return true;
@@ -111,15 +118,15 @@ std::optional<Piece> WindowRun::select(std::int64_t number, std::string_view lin
       !listed(settings_.chan_list, common::cut_at_blank(column(7, 8)))) {
     return std::nullopt;
   }
-  // Then its time, count and rate, as written: a record plainly outside the window is not read
-  // further either (the KB Core layout has one column more before nsamp).
+  // Then its time, count and rate exactly as written (columns 17-33, 80-87 and 89-99; the KB
+  // Core layout has one column more before nsamp): a record plainly outside the window is not
+  // read further either.
   const std::size_t shift = line.size() == 287 ? 1 : 0;
-  std::optional<Microseconds> time = parse_seconds(column(16, 17));
-  std::optional<Microseconds> count = parse_seconds(column(79 + shift, 8));
-  std::optional<Rate> rate_written = parse_rate(column(88 + shift, 11));
-  if (time && count && rate_written && *count > 0 && *count % 1000000 == 0 &&
-      samples_within(*time, *rate_written, *count / 1000000, settings_.from, settings_.to)
-              .count() == 0) {
+  std::optional<Microseconds> start = parse_seconds(column(16, 17));
+  std::optional<std::int64_t> count = whole_number(column(79 + shift, 8));
+  std::optional<Rate> rate = parse_rate(column(88 + shift, 11));
+  if (start && count && rate && *count > 0 &&
+      samples_within(*start, *rate, *count, settings_.from, settings_.to).count() == 0) {
     return std::nullopt;
   }
   Piece piece;
@@ -132,8 +139,6 @@ std::optional<Piece> WindowRun::select(std::int64_t number, std::string_view lin
   piece.source = locate(header_path_, piece.fields);
   files_.add_input(piece.source.path);
   // A record that cannot be placed in time is reported: it may hold the window.
-  std::optional<Microseconds> start = parse_seconds(piece.fields.time_text);
-  std::optional<Rate> rate = parse_rate(piece.fields.samprate_text);
   if (unread) {
     piece.refusal = css::Refusal{unread->message()};
   } else if (!start || *start <= kNullTime) {
