@@ -403,13 +403,7 @@ std::optional<css::Refusal> RecordRun::finish(Prepared& prepared) {
                   s.k, s.calib, s.scaled_calib, s.largest);
     console_.write_line(record.label + text);
   }
-  const css::Rounding& rounding = prepared.rounding;
-  if (rounding.changed > 0 && !settings_.query) {
-    char largest[32];
-    std::snprintf(largest, sizeof largest, "%.6g", rounding.largest);
-    console_.write_line(record.label + std::to_string(rounding.changed) +
-                        " samples rounded, at most " + largest);
-  }
+  if (!settings_.query) report_rounding(console_, record.label, prepared.rounding);
   return std::nullopt;
 }
 
@@ -453,13 +447,9 @@ void RecordRun::run() {
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   if (!records) stop_header_failed(header_path_, css::HeaderError::kOpen, error, console_);
   collect_inputs();
-  std::vector<std::string> problems;
-  tables_ = css::StationTables::load(
+  tables_ = load_station_tables(
       header_path_, [this](std::string_view sta) { return stations_.count(std::string(sta)) > 0; },
-      problems, table_refused_);
-  for (const std::string& problem : problems) {
-    console_.write_error(common::error_line(common::printable(problem)));
-  }
+      console_, table_refused_);
   // However the run ends, a /M run counts the records converted and the rest as refused.
   struct Count {
     RecordTally* tally;

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "common/stop.h"
 #include "common/text.h"
 #include "driver/output.h"
@@ -30,6 +33,26 @@ void report_refusal(common::Console& console, const std::string& label,
     console.write_error(common::system_error_line(refusal.path, refusal.system_error));
   }
   console.write_line(label + common::printable(refusal.why));
+}
+
+void report_rounding(common::Console& console, const std::string& label,
+                     const css::Rounding& rounding) {
+  if (rounding.changed == 0) return;
+  char largest[32];
+  std::snprintf(largest, sizeof largest, "%.6g", rounding.largest);
+  console.write_line(label + std::to_string(rounding.changed) + " samples rounded, at most " +
+                     largest);
+}
+
+css::StationTables load_station_tables(const std::string& header_path,
+                                       const std::function<bool(std::string_view)>& wanted,
+                                       common::Console& console, bool& refused) {
+  std::vector<std::string> problems;
+  css::StationTables tables = css::StationTables::load(header_path, wanted, problems, refused);
+  for (const std::string& problem : problems) {
+    console.write_error(common::error_line(common::printable(problem)));
+  }
+  return tables;
 }
 
 void end_records_run(std::int64_t refused, std::int64_t total, bool query, bool table_refused) {

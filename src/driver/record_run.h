@@ -9,6 +9,7 @@
 #include "common/console.h"
 #include "common/files.h"
 #include "css/sample_reader.h"
+#include "css/site.h"
 #include "css/wfdisc.h"
 #include "driver/file_keys.h"
 #include "gse/writer.h"
@@ -25,6 +26,16 @@ css::SampleSource locate(const std::string& header_path, const css::Wfdisc& reco
 // record's line (`label` is " Record n (STA CHAN): ").
 void report_refusal(common::Console& console, const std::string& label,
                     const css::Refusal& refusal);
+
+// The line that says how many of a record's float samples were rounded (/F), when any were.
+void report_rounding(common::Console& console, const std::string& label,
+                     const css::Rounding& rounding);
+
+// The header's station tables, keeping the stations `wanted` names; each problem with them on
+// standard error, and `refused` set when a table was refused whole.
+css::StationTables load_station_tables(const std::string& header_path,
+                                       const std::function<bool(std::string_view)>& wanted,
+                                       common::Console& console, bool& refused);
 
 // Ends a run over `total` records of which `refused` were not converted (with /Q, `query`:
 // could not be); a refused station table fails a run that converted every record.

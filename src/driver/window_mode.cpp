@@ -294,14 +294,10 @@ void WindowRun::run() {
   }
   std::unordered_set<std::string> stations;
   for (const Piece& piece : pieces) stations.insert(piece.sta);
-  std::vector<std::string> problems;
   bool table_refused = false;
-  tables_ = css::StationTables::load(
+  tables_ = load_station_tables(
       header_path_, [&](std::string_view sta) { return stations.count(std::string(sta)) > 0; },
-      problems, table_refused);
-  for (const std::string& problem : problems) {
-    console_.write_error(common::error_line(common::printable(problem)));
-  }
+      console_, table_refused);
   // Station, channel, time: the order of the blocks, and of the pieces that join.
   std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
     if (a.sta != b.sta) return a.sta < b.sta;
@@ -334,11 +330,8 @@ void WindowRun::run() {
                               (refusal ? common::printable(refusal->why) : verdicts[i]));
         } else if (refusal) {
           report(piece, *refusal);
-        } else if (piece.rounding.changed > 0) {
-          char largest[32];
-          std::snprintf(largest, sizeof largest, "%.6g", piece.rounding.largest);
-          console_.write_line(piece.label + std::to_string(piece.rounding.changed) +
-                              " samples rounded, at most " + largest);
+        } else {
+          report_rounding(console_, piece.label, piece.rounding);
         }
         piece.samples = css::Samples{};
       }
