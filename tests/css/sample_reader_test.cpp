@@ -1,7 +1,6 @@
 #include "css/sample_reader.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <bit>
 #include <cmath>
@@ -16,12 +15,6 @@ std::string big_endian_floats(const std::vector<float>& values) {
   std::string bytes;
   for (float v : values) testing::put_big(bytes, std::bit_cast<std::uint32_t>(v), 4);
   return bytes;
-}
-
-void write_gzipped(const std::string& path, const std::string& bytes) {
-  gzFile file = gzopen(path.c_str(), "wb");
-  gzwrite(file, bytes.data(), static_cast<unsigned>(bytes.size()));
-  gzclose(file);
 }
 
 // Samples first..first+count-1 of `source`, or the refusal's text.
@@ -44,7 +37,7 @@ TEST(RecordSamples, WindowAtAnOffsetFromAPlainOrGzippedFile) {
   testing::TempDir dir;
   std::string bytes = "HEAD" + testing::sample_bytes({10, -20, 30, -40, 50});
   dir.write("a.w", bytes);
-  write_gzipped(dir.file("b.w.gz"), bytes);
+  testing::write_gzipped(dir.file("b.w.gz"), bytes);
   for (const char* name : {"a.w", "b.w.gz"}) {
     SCOPED_TRACE(name);
     SampleSource source{dir.file(name), name[0] == 'b', 4, 0, "i4"};
@@ -61,7 +54,7 @@ TEST(RecordSamples, GzipStreamSharedAcrossRecordsInAnyOrder) {
   testing::TempDir dir;
   std::vector<int> all(2000);
   for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i * 37 % 5000) - 2500;
-  write_gzipped(dir.file("s.w.gz"), testing::sample_bytes(all));
+  testing::write_gzipped(dir.file("s.w.gz"), testing::sample_bytes(all));
   GzipStreams streams;
   auto window = [&](std::int64_t foff, std::int64_t nsamp, std::int64_t first,
                     std::int64_t count) -> std::variant<Values, std::string> {
@@ -90,7 +83,7 @@ TEST(RecordSamples, GzipStreamSharedAcrossRecordsInAnyOrder) {
 
 TEST(RecordSamples, DamagedGzipDataIsRefused) {
   testing::TempDir dir;
-  write_gzipped(dir.file("whole.w.gz"), testing::sample_bytes(std::vector<int>(5000, 7)));
+  testing::write_gzipped(dir.file("whole.w.gz"), testing::sample_bytes(std::vector<int>(5000, 7)));
   std::string data = dir.read("whole.w.gz");
   dir.write("cut.w.gz", data.substr(0, data.size() / 2));
   dir.write("plain.w.gz", testing::sample_bytes({1, 2}));

@@ -44,16 +44,6 @@ Block read_block(const std::string& text) {
   return block;
 }
 
-// Big-endian bytes of the samples.
-std::string big_endian_bytes(const std::vector<int>& samples) {
-  std::string bytes;
-  for (int v : samples) {
-    auto u = static_cast<unsigned>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>(u >> shift));
-  }
-  return bytes;
-}
-
 // 600,011 samples: 2.4 MB of them, past the 2 MiB huge page the storage is rounded up to, and
 // 60,002 data lines, many times the output buffer. Both ways of running, whole and windowed.
 TEST(RealSize, WholeSegmentAndWindowReadBackExactly) {
@@ -67,7 +57,7 @@ TEST(RealSize, WholeSegmentAndWindowReadBackExactly) {
   record.dfile = "abc.s4";
   record.foff = 12;
   dir.write("rec.wfdisc", record.line());
-  dir.write("abc.s4", "twelve bytes" + big_endian_bytes(trace));
+  dir.write("abc.s4", "twelve bytes" + testing::big_endian_bytes(trace));
   struct Case {
     std::vector<std::string> args;  // before the output name
     std::size_t first, count;       // first from 1

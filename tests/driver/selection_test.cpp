@@ -1,7 +1,6 @@
 #include "driver/selection.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <sstream>
 
@@ -178,23 +177,6 @@ std::vector<int> counting(int first, int count) {
   return v;
 }
 
-std::string big_endian(const std::vector<int>& samples) {
-  std::string bytes;
-  for (int v : samples) {
-    auto u = static_cast<unsigned>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>(u >> shift));
-  }
-  return bytes;
-}
-
-void write_gzip(const fs::path& path, const std::string& bytes) {
-  gzFile file = gzopen(path.string().c_str(), "wb");
-  ASSERT_NE(file, nullptr);
-  ASSERT_EQ(gzwrite(file, bytes.data(), static_cast<unsigned>(bytes.size())),
-            static_cast<int>(bytes.size()));
-  gzclose(file);
-}
-
 // An archive of one station in five records of 100 samples at 20 sps (5 s each), the values
 // counting on from record to record: 1 and 2 continue each other (2 gzipped), 3 starts 0.02 s
 // late (jitter), 4 one sample late (a gap), 5 overlaps 4; then a sixth with another calib, and
@@ -219,8 +201,8 @@ struct Archive {
     std::string plain;
     for (int r = 0; r < 6; ++r) plain += sample_bytes(counting(r * 100, 100));
     dir.write("abc.w", plain);
-    write_gzip(dir.path() / "abc2.w.gz", sample_bytes(counting(100, 100)));
-    dir.write("xyz.w", big_endian(counting(1000, 100)));
+    write_gzipped(dir.file("abc2.w.gz"), sample_bytes(counting(100, 100)));
+    dir.write("xyz.w", big_endian_bytes(counting(1000, 100)));
     add("ABC", kStart, "abc.w", 0, "i4", 1.0);
     add("ABC", kStart + 5.0, "abc2.w", 0, "i4", 1.0);
     add("ABC", kStart + 10.02, "abc.w", 800, "i4", 1.0);

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <csignal>
@@ -91,6 +92,23 @@ std::int64_t reference_checksum(std::span<const std::int32_t> values) {
   std::int64_t c = 0;
   for (std::int32_t v : values) c = (c + v % kModulus) % kModulus;
   return c < 0 ? -c : c;
+}
+
+std::string big_endian_bytes(const std::vector<int>& samples) {
+  std::string bytes;
+  for (int v : samples) {
+    auto u = static_cast<unsigned>(v);
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>(u >> shift));
+  }
+  return bytes;
+}
+
+void write_gzipped(const std::string& path, const std::string& bytes) {
+  gzFile file = gzopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr) << path;
+  EXPECT_EQ(gzwrite(file, bytes.data(), static_cast<unsigned>(bytes.size())),
+            static_cast<int>(bytes.size()));
+  gzclose(file);
 }
 
 std::string sample_bytes(const std::vector<int>& samples) {

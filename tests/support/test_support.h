@@ -76,6 +76,12 @@ std::int64_t reference_checksum(std::span<const std::int32_t> values);
 // Little-endian bytes of the samples.
 std::string sample_bytes(const std::vector<int>& samples);
 
+// Big-endian bytes of the samples.
+std::string big_endian_bytes(const std::vector<int>& samples);
+
+// Writes `bytes` gzipped to `path` (a test fails when it cannot).
+void write_gzipped(const std::string& path, const std::string& bytes);
+
 struct RunResult {
   std::string out;
   std::string err;
