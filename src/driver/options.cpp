@@ -209,11 +209,12 @@ std::optional<std::string> read_window(
     const std::vector<std::string>& options, Settings& settings) {
   constexpr const char* kForms =
       ": not a time (YYYY-MM-DDThh:mm:ss[.f], \"YYYY/MM/DD hh:mm:ss[.f]\" or @epoch seconds)";
+  Selection& window = settings.selection;
   std::int64_t after = 0;  // --to +seconds, in microseconds; 0: not given
   std::string after_text;
   for (const auto& [name, value] : given) {
     if (!value) return name + " needs a value";
-    settings.selection_text += " " + name + " " + common::printable(*value);
+    window.text += " " + name + " " + common::printable(*value);
     if (name == "--from" || name == "--to") {
       if (name == "--to" && !value->empty() && (*value)[0] == '+') {
         std::optional<Microseconds> seconds = parse_seconds(value->substr(1));
@@ -222,30 +223,30 @@ std::optional<std::string> read_window(
         }
         after = *seconds;
         after_text = *value;
-        settings.to.reset();
+        window.to.reset();
         continue;
       }
       std::optional<Microseconds> time = parse_time(*value);
       if (!time) return name + " " + common::printable(*value) + kForms;
       if (name == "--from") {
-        settings.from = time;
+        window.from = time;
       } else {
-        settings.to = time;
+        window.to = time;
         after = 0;
       }
     } else {
       std::vector<std::string> names = split_list(*value);
       if (names.empty()) return name + " " + common::printable(*value) + ": no name in the list";
-      (name == "--sta" ? settings.sta_list : settings.chan_list) = names;
+      (name == "--sta" ? window.sta_list : window.chan_list) = names;
     }
   }
   if (after > 0) {
-    if (!settings.from) return "--to " + common::printable(after_text) + " needs --from";
-    settings.to = *settings.from + after;
+    if (!window.from) return "--to " + common::printable(after_text) + " needs --from";
+    window.to = *window.from + after;
   }
-  if (settings.from && settings.to && !(*settings.from < *settings.to)) {
-    return "--from " + time_text(*settings.from) + " is not before --to " +
-           time_text(*settings.to) + ": the window is empty";
+  if (window.from && window.to && !(*window.from < *window.to)) {
+    return "--from " + time_text(*window.from) + " is not before --to " + time_text(*window.to) +
+           ": the window is empty";
   }
   if (settings.record > 0) {
     return "/R" + std::to_string(settings.record) +

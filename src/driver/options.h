@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/stop.h"
+#include "driver/selection.h"
 #include "gse/window.h"
 #include "gse/writer.h"
 
@@ -67,9 +68,7 @@ struct Settings {
   // A window cut out of the archive (--from, --to, --sta, --chan): any of them makes the run
   // one of every record of the header (record mode).
   bool window = false;
-  std::optional<std::int64_t> from, to;          // microseconds since 1970: [from, to)
-  std::vector<std::string> sta_list, chan_list;  // names with * and ?; empty: every one
-  std::string selection_text;                    // " --from ... --sta ...", as given
+  Selection selection;
 };
 
 // The most threads /P gives a run: conversion waits mostly on files, and each thread holds a

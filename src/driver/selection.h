@@ -33,6 +33,14 @@ std::optional<Rate> parse_rate(std::string_view text);
 // case alike.
 bool wildcard_match(std::string_view pattern, std::string_view name);
 
+// What a window cut out of an archive takes: the samples in [from, to) (either end may be
+// open) of the stations and channels named (names with * and ?; none: every one).
+struct Selection {
+  std::optional<Microseconds> from, to;
+  std::vector<std::string> sta_list, chan_list;
+  std::string text;  // how it was asked for, for messages (" --from ... --sta ...")
+};
+
 // Comma-separated names ("ARCES,FI*"), blanks around each dropped; empty ones skipped.
 std::vector<std::string> split_list(std::string_view text);
 

@@ -76,15 +76,29 @@ common::Calendar block_calendar(Microseconds time) {
   return common::to_calendar_milliseconds(ms);
 }
 
+// Windows cut out of one header's archive, one after another.
 class WindowRun {
  public:
-  WindowRun(const Settings& settings, std::string header_path, common::Console& console)
+  // `wanted_stations`: the station lists of every window the run will cut (an empty one: every
+  // station), for the station tables, read once.
+  WindowRun(const Settings& settings, std::string header_path, common::Console& console,
+            std::vector<std::vector<std::string>> wanted_stations)
       : settings_(settings),
         header_path_(std::move(header_path)),
         console_(console),
-        writer_(settings.format->make()) {}
+        wanted_stations_(std::move(wanted_stations)) {}
 
-  [[noreturn]] void run();
+  struct Cut {
+    std::int64_t pieces = 0;   // records with samples in the window
+    std::int64_t refused = 0;  // of them not converted
+  };
+  // Cuts `selection` out of the archive and writes its blocks with `writer`: into `one_output`
+  // after `section` (written before the first block only), or each into a file of its own
+  // when there is none. With nothing in the window nothing is written or opened.
+  Cut cut(const Selection& selection, gse::Writer& writer, OneOutput* one_output,
+          std::string_view section = {});
+  // Whether a station table was refused whole.
+  bool table_refused() const { return table_refused_; }
 
  private:
   // The record's piece within the window; nothing when the record is not selected or has no
@@ -98,14 +112,24 @@ class WindowRun {
   std::optional<css::Refusal> write_block(std::vector<Piece*>& pieces);
   void report(const Piece& piece, const css::Refusal& refusal);
 
+  // The station tables, read at the first cut that finds anything: the rows of the stations
+  // that the header names and a window asks for.
+  void load_tables();
+
   const Settings& settings_;
   std::string header_path_;
   common::Console& console_;
-  std::unique_ptr<gse::Writer> writer_;
+  std::vector<std::vector<std::string>> wanted_stations_;
   css::GzipStreams gzip_streams_;
   css::StationTables tables_;
+  bool tables_loaded_ = false, table_refused_ = false;
+  std::unordered_set<std::string> header_stations_;  // every station the header names
   RunFiles files_;
-  std::optional<OneOutput> one_output_;  // OutFile: every block goes there
+  // The cut being made.
+  const Selection* selection_ = nullptr;
+  gse::Writer* writer_ = nullptr;
+  OneOutput* one_output_ = nullptr;
+  std::string section_;  // still to be written before the first block
   std::int64_t refused_ = 0;
 };
 
@@ -114,8 +138,8 @@ std::optional<Piece> WindowRun::select(std::int64_t number, std::string_view lin
   auto column = [&](std::size_t first, std::size_t width) {
     return first < line.size() ? line.substr(first, width) : std::string_view();
   };
-  if (!listed(settings_.sta_list, common::cut_at_blank(column(0, 6))) ||
-      !listed(settings_.chan_list, common::cut_at_blank(column(7, 8)))) {
+  if (!listed(selection_->sta_list, common::cut_at_blank(column(0, 6))) ||
+      !listed(selection_->chan_list, common::cut_at_blank(column(7, 8)))) {
     return std::nullopt;
   }
   // Then its time, count and rate exactly as written (columns 17-33, 80-87 and 89-99; the KB
@@ -126,7 +150,7 @@ std::optional<Piece> WindowRun::select(std::int64_t number, std::string_view lin
   std::optional<std::int64_t> count = whole_number(column(79 + shift, 8));
   std::optional<Rate> rate = parse_rate(column(88 + shift, 11));
   if (start && count && rate && *count > 0 &&
-      samples_within(*start, *rate, *count, settings_.from, settings_.to).count() == 0) {
+      samples_within(*start, *rate, *count, selection_->from, selection_->to).count() == 0) {
     return std::nullopt;
   }
   Piece piece;
@@ -161,7 +185,8 @@ std::optional<Piece> WindowRun::select(std::int64_t number, std::string_view lin
     }
     piece.nsamp = std::get<css::SampleReader>(opened).nsamp();
   }
-  piece.span = samples_within(piece.start, piece.rate, piece.nsamp, settings_.from, settings_.to);
+  piece.span =
+      samples_within(piece.start, piece.rate, piece.nsamp, selection_->from, selection_->to);
   if (piece.span.count() == 0) return std::nullopt;
   if (piece.span.count() > css::kMaxSamples) {
     piece.refusal = css::Refusal{"more samples in the window than one GSE block can hold"};
@@ -248,7 +273,9 @@ std::optional<css::Refusal> WindowRun::write_block(std::vector<Piece*>& pieces) 
   if (std::optional<std::string> why = writer_->refusal(trace)) return css::Refusal{*why};
   if (one_output_) {
     one_output_->put(console_, [&](common::LineSink& sink) {
-      return writer_->write_block(trace, sink).written;
+      const bool ok = sink.put_lines(section_) && writer_->write_block(trace, sink).written;
+      section_.clear();
+      return ok;
     });
     return std::nullopt;
   }
@@ -272,7 +299,26 @@ void WindowRun::report(const Piece& piece, const css::Refusal& refusal) {
   report_refusal(console_, piece.label, refusal);
 }
 
-void WindowRun::run() {
+void WindowRun::load_tables() {
+  if (tables_loaded_) return;
+  tables_loaded_ = true;
+  tables_ = load_station_tables(
+      header_path_,
+      [this](std::string_view sta) {
+        return header_stations_.count(std::string(sta)) > 0 &&
+               std::any_of(wanted_stations_.begin(), wanted_stations_.end(),
+                           [&](const std::vector<std::string>& list) { return listed(list, sta); });
+      },
+      console_, table_refused_);
+}
+
+WindowRun::Cut WindowRun::cut(const Selection& selection, gse::Writer& writer,
+                              OneOutput* one_output, std::string_view section) {
+  selection_ = &selection;
+  writer_ = &writer;
+  one_output_ = one_output;
+  section_ = section;
+  refused_ = 0;
   int error = 0;
   std::optional<css::WfdiscRecords> records = css::WfdiscRecords::open(header_path_, error);
   if (!records) stop_header_failed(header_path_, css::HeaderError::kOpen, error, console_);
@@ -280,24 +326,13 @@ void WindowRun::run() {
   std::vector<Piece> pieces;
   std::int64_t number = 0;
   while (std::optional<std::string_view> line = records->next(number)) {
+    if (!tables_loaded_) header_stations_.emplace(common::cut_at_blank(line->substr(0, 6)));
     if (std::optional<Piece> piece = select(number, *line)) pieces.push_back(std::move(*piece));
   }
   if (number == 0) stop_header_failed(header_path_, css::HeaderError::kRead, 0, console_);
-  if (pieces.empty()) {
-    common::stop_with_error(
-        common::error_line("nothing in the archive matches" + settings_.selection_text),
-        common::kFailure);
-  }
-  if (settings_.OutFile) {
-    one_output_.emplace(output_path(settings_), *writer_, settings_.query);
-    files_.refuse_input_as_output(one_output_->path(), console_);
-  }
-  std::unordered_set<std::string> stations;
-  for (const Piece& piece : pieces) stations.insert(piece.sta);
-  bool table_refused = false;
-  tables_ = load_station_tables(
-      header_path_, [&](std::string_view sta) { return stations.count(std::string(sta)) > 0; },
-      console_, table_refused);
+  if (pieces.empty()) return Cut{};
+  if (one_output_) files_.refuse_input_as_output(one_output_->path(), console_);
+  load_tables();
   // Station, channel, time: the order of the blocks, and of the pieces that join.
   std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
     if (a.sta != b.sta) return a.sta < b.sta;
@@ -360,15 +395,25 @@ void WindowRun::run() {
     flush();
     begin = end;
   }
-  if (one_output_) one_output_->close(console_);
-  end_records_run(refused_, static_cast<std::int64_t>(pieces.size()), settings_.query,
-                  table_refused);
+  return Cut{static_cast<std::int64_t>(pieces.size()), refused_};
 }
 
 }  // namespace
 
 void convert_window(const Settings& settings, common::Console& console) {
-  WindowRun(settings, join_path(settings.dirin, settings.InHFile), console).run();
+  WindowRun run(settings, join_path(settings.dirin, settings.InHFile), console,
+                {settings.selection.sta_list});
+  std::unique_ptr<gse::Writer> writer = settings.format->make();
+  std::optional<OneOutput> one_output;
+  if (settings.OutFile) one_output.emplace(output_path(settings), *writer, settings.query);
+  WindowRun::Cut cut = run.cut(settings.selection, *writer, one_output ? &*one_output : nullptr);
+  if (cut.pieces == 0) {
+    common::stop_with_error(
+        common::error_line("nothing in the archive matches" + settings.selection.text),
+        common::kFailure);
+  }
+  if (one_output) one_output->close(console);
+  end_records_run(cut.refused, cut.pieces, settings.query, run.table_refused());
 }
 
 }  // namespace wavconv::driver
