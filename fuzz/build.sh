@@ -8,7 +8,8 @@ flags=(-std=c++20 -g -O1 -DWAVCONV_VERSION='"fuzz"' -fsanitize=address,undefined
 sources=(src/common/*.cpp src/css/*.cpp src/gse/*.cpp src/driver/options.cpp src/driver/output.cpp
          src/driver/record_mode.cpp src/driver/run.cpp src/driver/scaling.cpp src/driver/batch.cpp src/driver/progress.cpp
          src/driver/file_keys.cpp src/driver/pool.cpp src/driver/record_run.cpp
-         src/driver/selection.cpp src/driver/window_mode.cpp fuzz/targets.cpp)
+         src/driver/request.cpp src/driver/selection.cpp src/driver/window_mode.cpp
+         fuzz/targets.cpp)
 objects=()
 for source in "${sources[@]}"; do
   object="fuzz/out/obj/$(echo "$source" | tr / _).o"

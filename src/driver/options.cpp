@@ -194,7 +194,7 @@ namespace {
 
 // The name of a window option ("--from" for "--from" or "--from=..."); empty for another.
 std::string window_option(std::string_view arg) {
-  for (const char* name : {"--from", "--to", "--sta", "--chan"}) {
+  for (const char* name : {"--from", "--to", "--sta", "--chan", "--request"}) {
     std::string_view n(name);
     if (arg.substr(0, n.size()) == n && (arg.size() == n.size() || arg[n.size()] == '=')) {
       return std::string(n);
@@ -214,6 +214,11 @@ std::optional<std::string> read_window(
   std::string after_text;
   for (const auto& [name, value] : given) {
     if (!value) return name + " needs a value";
+    if (name == "--request") {
+      if (value->empty()) return "--request needs a file (- for standard input)";
+      settings.request = *value;
+      continue;
+    }
     window.text += " " + name + " " + common::printable(*value);
     if (name == "--from" || name == "--to") {
       if (name == "--to" && !value->empty() && (*value)[0] == '+') {
@@ -247,6 +252,10 @@ std::optional<std::string> read_window(
   if (window.from && window.to && !(*window.from < *window.to)) {
     return "--from " + time_text(*window.from) + " is not before --to " + time_text(*window.to) +
            ": the window is empty";
+  }
+  if (!settings.request.empty() && !window.text.empty()) {
+    return "--request does not go with --from, --to, --sta or --chan: the request says what it "
+           "asks for";
   }
   if (settings.record > 0) {
     return "/R" + std::to_string(settings.record) +

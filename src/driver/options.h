@@ -69,6 +69,7 @@ struct Settings {
   // one of every record of the header (record mode).
   bool window = false;
   Selection selection;
+  std::string request;  // --request: the file of a REQUEST message to answer ("-": standard input)
 };
 
 // The most threads /P gives a run: conversion waits mostly on files, and each thread holds a

@@ -51,6 +51,7 @@ constexpr const char* kUsage[] = {
     " --from T --to T : cut [from, to); T 2005-08-31T02:30:00,   ",
     "   \"2005/08/31 02:30:00\", @epoch seconds; --to +seconds    ",
     " --sta L --chan L: names, comma-separated, * and ? [all]  ",
+    " --request F     : answer a REQUEST message (F; - stdin)   ",
 };
 
 [[noreturn]] void show_usage(common::Console& console, int status) {
@@ -249,6 +250,11 @@ int run(const std::vector<std::string>& args, common::Console& console) {
       console.records_to_error();
     }
     if (settings.many) convert_many(settings, console);
+    if (!settings.request.empty()) {
+      // Without OutFile the answer goes to standard output, which then holds only it.
+      if (!settings.OutFile) console.records_to_error();
+      answer_request(settings, console);
+    }
     if (settings.window) convert_window(settings, console);
     if (settings.record_mode) convert_records(settings, console);
     convert_default(settings, console);

@@ -1,8 +1,10 @@
 #include "driver/window_mode.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -22,8 +24,10 @@
 #include "css/wfdisc.h"
 #include "driver/output.h"
 #include "driver/record_run.h"
+#include "driver/request.h"
 #include "driver/selection.h"
 #include "gse/block.h"
+#include "gse/message.h"
 #include "gse/naming.h"
 #include "gse/writer.h"
 
@@ -399,6 +403,97 @@ WindowRun::Cut WindowRun::cut(const Selection& selection, gse::Writer& writer,
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes of a request message: its file, or standard input for "-"; at most one byte more
+// than a request may hold. The run stops when it cannot be read.
+std::string read_request(const std::string& path, common::Console& console) {
+  common::FileHandle file;
+  if (path != "-") {
+    file = common::open_for_reading(path);
+    if (!file.valid()) {
+      console.write_error(common::system_error_line(path, errno));
+      common::stop_with_error(common::error_line(common::printable(path) + ": request not read"),
+                              common::kFailure);
+    }
+  }
+  const int fd = path == "-" ? 0 : file.get();
+  std::string text;
+  char buffer[65536];
+  while (text.size() <= kMaxRequestBytes) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      console.write_error(common::system_error_line(path, errno));
+      common::stop_with_error(common::error_line(common::printable(path) + ": request not read"),
+                              common::kFailure);
+    }
+    if (got == 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+}  // namespace
+
+void answer_request(const Settings& settings, common::Console& console) {
+  const std::string text = read_request(settings.request, console);
+  auto parsed = parse_request(text);
+  if (auto* why = std::get_if<std::string>(&parsed)) {
+    common::stop_with_error(common::error_line(common::printable(settings.request) + ": " + *why),
+                            common::kFailure);
+  }
+  const Request& request = std::get<Request>(parsed);
+  std::vector<std::vector<std::string>> wanted;
+  for (const RequestLine& line : request.lines) {
+    if (line.answered) wanted.push_back(line.selection.sta_list);
+  }
+  WindowRun run(settings, join_path(settings.dirin, settings.InHFile), console, wanted);
+  // The message is one output: its own lines and the blocks of every answered line, each
+  // written by the writer of its subformat (which adds nothing around its blocks).
+  std::unique_ptr<gse::Writer> cm6 = gse::find_output_format("cm6")->make();
+  std::unique_ptr<gse::Writer> int_writer = gse::find_output_format("int")->make();
+  const std::string path = settings.OutFile ? output_path(settings) : "/dev/stdout";
+  OneOutput output(path, *cm6, settings.query);
+  auto put = [&](const std::string& lines) {
+    output.put(console, [&](common::LineSink& sink) { return sink.put_lines(lines); });
+  };
+  // Named after the output file as /Tims names its message, or after the request's id.
+  const std::string id = gse::message_id(
+      settings.OutFile ? file_name(path)
+                       : request.msg_id.substr(0, request.msg_id.find(' ')) + "_answer");
+  put(gse::data_message_head(request.version, id, request.msg_id));
+  std::string log;
+  std::int64_t pieces = 0, refused = 0, unanswered = 0;
+  for (const RequestLine& line : request.lines) {
+    if (!line.answered) {
+      log += "line " + std::to_string(line.number) + ": " + line.text + ": " + line.why + "\n";
+      ++unanswered;
+      continue;
+    }
+    gse::Writer& writer = line.subformat == "INT" ? *int_writer : *cm6;
+    WindowRun::Cut cut = run.cut(line.selection, writer, &output,
+                                 gse::waveform_section(line.version, line.subformat));
+    if (cut.pieces == 0) {
+      log += "line " + std::to_string(line.number) + ": " + line.text +
+             ": nothing in the archive matches" + line.selection.text + "\n";
+      ++unanswered;
+    }
+    pieces += cut.pieces;
+    refused += cut.refused;
+  }
+  if (!log.empty()) put(gse::error_log_section(request.version, log));
+  put(std::string(gse::kMessageEnd));
+  output.close(console);
+  if (refused == 0 && unanswered > 0) {
+    common::stop(" Error: " + std::to_string(unanswered) + " of " +
+                     std::to_string(request.lines.size()) +
+                     " request lines not answered (see the ERROR_LOG)",
+                 common::kFailure);
+  }
+  end_records_run(refused, pieces, settings.query, run.table_refused());
+}
 
 void convert_window(const Settings& settings, common::Console& console) {
   WindowRun run(settings, join_path(settings.dirin, settings.InHFile), console,

@@ -11,4 +11,9 @@ namespace wavconv::driver {
 // throwing a Stop.
 [[noreturn]] void convert_window(const Settings& settings, common::Console& console);
 
+// The answer to a REQUEST message (--request): a DATA message with a section of waveforms for
+// each WAVEFORM line (its window cut as convert_window() cuts it) and an ERROR_LOG section for
+// the lines not answered, to OutFile or standard output. Ends by throwing a Stop.
+[[noreturn]] void answer_request(const Settings& settings, common::Console& console);
+
 }  // namespace wavconv::driver

@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "gse/cm6.h"
 #include "gse/data_lines.h"
+#include "gse/message.h"
 #include "gse/writer.h"
 
 namespace wavconv::gse {
@@ -305,10 +306,10 @@ class ImsWriter : public Gse2Writer {
  public:
   ImsWriter() : Gse2Writer(true) {}
   bool start_file(common::LineSink& sink, std::string_view name) override {
-    return sink.put_lines("BEGIN IMS2.0\nMSG_TYPE DATA\nMSG_ID " + message_id(name) +
-                          "\nDATA_TYPE WAVEFORM IMS2.0:CM6\n");
+    return sink.put_lines(data_message_head("IMS2.0", message_id(name)) +
+                          waveform_section("IMS2.0", "CM6"));
   }
-  bool end_file(common::LineSink& sink) override { return sink.put_lines("STOP\n"); }
+  bool end_file(common::LineSink& sink) override { return sink.put_lines(kMessageEnd); }
 };
 
 }  // namespace

@@ -150,33 +150,6 @@ TEST(WindowTimes, ContinuityWithinHalfASample) {
 
 // --- Whole runs ---
 
-// Integer samples of the data lines of an INT-format file, block by block.
-std::vector<std::vector<int>> int_blocks(const std::string& text) {
-  std::vector<std::vector<int>> blocks;
-  std::istringstream lines(text);
-  std::string line;
-  bool in_data = false;
-  while (std::getline(lines, line)) {
-    if (line.rfind("DAT2", 0) == 0) {
-      blocks.emplace_back();
-      in_data = true;
-    } else if (line.rfind("CHK2", 0) == 0) {
-      in_data = false;
-    } else if (in_data) {
-      std::istringstream values(line);
-      int v;
-      while (values >> v) blocks.back().push_back(v);
-    }
-  }
-  return blocks;
-}
-
-std::vector<int> counting(int first, int count) {
-  std::vector<int> v;
-  for (int i = 0; i < count; ++i) v.push_back(first + i);
-  return v;
-}
-
 // An archive of one station in five records of 100 samples at 20 sps (5 s each), the values
 // counting on from record to record: 1 and 2 continue each other (2 gzipped), 3 starts 0.02 s
 // late (jitter), 4 one sample late (a gap), 5 overlaps 4; then a sixth with another calib, and

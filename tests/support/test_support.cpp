@@ -94,6 +94,32 @@ std::int64_t reference_checksum(std::span<const std::int32_t> values) {
   return c < 0 ? -c : c;
 }
 
+std::vector<int> counting(int first, int count) {
+  std::vector<int> v;
+  for (int i = 0; i < count; ++i) v.push_back(first + i);
+  return v;
+}
+
+std::vector<std::vector<int>> int_blocks(const std::string& text, std::string* lines) {
+  std::vector<std::vector<int>> blocks;
+  std::istringstream in(text);
+  bool data = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("DAT2", 0) == 0) {
+      blocks.emplace_back();
+      data = true;
+    } else if (line.rfind("CHK2", 0) == 0) {
+      data = false;
+    } else if (data) {
+      std::istringstream values(line);
+      for (int v; values >> v;) blocks.back().push_back(v);
+      continue;
+    }
+    if (lines) *lines += line + "\n";
+  }
+  return blocks;
+}
+
 std::string big_endian_bytes(const std::vector<int>& samples) {
   std::string bytes;
   for (int v : samples) {

@@ -76,6 +76,13 @@ std::int64_t reference_checksum(std::span<const std::int32_t> values);
 // Little-endian bytes of the samples.
 std::string sample_bytes(const std::vector<int>& samples);
 
+// first, first + 1, ..., count of them.
+std::vector<int> counting(int first, int count);
+
+// The samples of the INT blocks (GSE2.0 data lines between DAT2 and CHK2) of a file, block by
+// block; with `lines`, every other line of it, each ending in "\n".
+std::vector<std::vector<int>> int_blocks(const std::string& text, std::string* lines = nullptr);
+
 // Big-endian bytes of the samples.
 std::string big_endian_bytes(const std::vector<int>& samples);
 
