@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "e1_encoder.h"
 #include "test_support.h"
 
 namespace wavconv::testing {
@@ -152,18 +153,20 @@ TEST(WindowTimes, ContinuityWithinHalfASample) {
 
 // An archive of one station in five records of 100 samples at 20 sps (5 s each), the values
 // counting on from record to record: 1 and 2 continue each other (2 gzipped), 3 starts 0.02 s
-// late (jitter), 4 one sample late (a gap), 5 overlaps 4; then a sixth with another calib, and
-// a lower-case station whose big-endian samples count from 1000.
+// late (jitter), 4 one sample late (a gap), 5 overlaps 4; then a sixth with another calib, a
+// seventh where it ends at 40 sps, and a lower-case station whose big-endian samples count from
+// 1000.
 struct Archive {
   TempDir dir;
   static constexpr double kStart = 981947229.0;
   Archive() {
     std::string header;
     auto add = [&](const std::string& sta, double time, const std::string& file, int foff,
-                   const std::string& datatype, double calib) {
+                   const std::string& datatype, double calib, double samprate = 20.0) {
       Header h;
       h.sta = sta;
       h.time = time;
+      h.samprate = samprate;
       h.nsamp = 100;
       h.dfile = file;
       h.foff = foff;
@@ -172,7 +175,7 @@ struct Archive {
       header += h.line() + "\n";
     };
     std::string plain;
-    for (int r = 0; r < 6; ++r) plain += sample_bytes(counting(r * 100, 100));
+    for (int r = 0; r < 7; ++r) plain += sample_bytes(counting(r * 100, 100));
     dir.write("abc.w", plain);
     write_gzipped(dir.file("abc2.w.gz"), sample_bytes(counting(100, 100)));
     dir.write("xyz.w", big_endian_bytes(counting(1000, 100)));
@@ -182,6 +185,7 @@ struct Archive {
     add("ABC", kStart + 15.07, "abc.w", 1200, "i4", 1.0);
     add("ABC", kStart + 20.0, "abc.w", 1600, "i4", 1.0);
     add("ABC", kStart + 25.0, "abc.w", 2000, "i4", 2.0);
+    add("ABC", kStart + 30.0, "abc.w", 2400, "i4", 2.0, 40.0);
     add("xyz", kStart, "xyz.w", 0, "s4", 1.0);
     dir.write("a.wfdisc", header);
   }
@@ -194,13 +198,14 @@ TEST(Window, JoinsWhatContinuesAndSplitsAtGapsOverlapsAndChanges) {
   ASSERT_EQ(result.status, 0) << result.out << result.err;
   std::vector<std::vector<int>> blocks = int_blocks(archive.dir.read("out.gse"));
   // Records 1-3 joined (exact, then jitter under half a sample); 4 after a gap; 5 overlapping
-  // it; 6 of another calib.
-  ASSERT_EQ(blocks.size(), 4u);
+  // it; 6 of another calib; 7 of another samprate.
+  ASSERT_EQ(blocks.size(), 5u);
   std::vector<int> joined = counting(0, 300);
   EXPECT_EQ(blocks[0], joined);
   EXPECT_EQ(blocks[1], counting(300, 100));
   EXPECT_EQ(blocks[2], counting(400, 100));
   EXPECT_EQ(blocks[3], counting(500, 100));
+  EXPECT_EQ(blocks[4], counting(600, 100));
   std::string text = archive.dir.read("out.gse");
   EXPECT_NE(text.find("WID2 2001/02/12 03:07:09.000 ABC   BHZ      INT      300"),
             std::string::npos)
@@ -219,7 +224,9 @@ TEST(Window, JoinsWhatContinuesAndSplitsAtGapsOverlapsAndChanges) {
             " Record 5 (ABC BHZ): 2001-02-12T03:07:29, 100 of 100, abc.w, new block: overlaps "
             "the one before by 0.07 s\r\n"
             " Record 6 (ABC BHZ): 2001-02-12T03:07:34, 100 of 100, abc.w, new block: calib, "
-            "calper or instype differs\r\n \r\n\r\n");
+            "calper or instype differs\r\n"
+            " Record 7 (ABC BHZ): 2001-02-12T03:07:39, 100 of 100, abc.w, new block: samprate "
+            "differs\r\n \r\n\r\n");
 }
 
 // Windows cut inside records (gzipped, big-endian), across the join, in every case of the
@@ -254,6 +261,50 @@ TEST(Window, CutsInsideRecordsByTimeStationAndChannel) {
       files[name] = blocks[0];
     }
     EXPECT_EQ(files, c.files);
+  }
+}
+
+// A record of e1 samples (blocks of 64) cut across its block edges, a day of 100 sps
+// (8,640,000 samples) at both of its ends.
+TEST(Window, PackedAndDayLongRecordsCutInside) {
+  TempDir dir;
+  std::vector<std::int32_t> packed;
+  for (int i = 0; i < 1000; ++i) packed.push_back((i * 37) % 501 - 250);
+  dir.write("e1.w", encode_e1(packed, 1, 64));
+  std::vector<int> day = counting(-4'320'000, 8'640'000);
+  dir.write("day.w", sample_bytes(day));
+  Header e1;
+  e1.sta = "PK";
+  e1.nsamp = 1000;
+  e1.dfile = "e1.w";
+  e1.datatype = "e1";
+  Header whole;
+  whole.sta = "DAY";
+  whole.time = 981936000.0;  // 2001-02-12 00:00:00
+  whole.nsamp = 8'640'000;
+  whole.samprate = 100.0;
+  whole.dfile = "day.w";
+  dir.write("a.wfdisc", e1.line() + "\n" + whole.line() + "\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<int> expected;
+  } cases[] = {
+      // e1 samples 60..199 (03:07:12 .. 03:07:19 at 20 sps): three blocks' edges inside.
+      {{"--sta", "PK", "--from", "2001-02-12T03:07:12", "--to", "+7"},
+       std::vector<int>(packed.begin() + 60, packed.begin() + 200)},
+      // The day's first and last second.
+      {{"--sta", "DAY", "--to", "2001-02-12T00:00:01"}, counting(-4'320'000, 100)},
+      {{"--sta", "DAY", "--from", "2001-02-12T23:59:59"}, counting(4'319'900, 100)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1] + " " + c.args[3]);
+    std::vector<std::string> args = c.args;
+    for (const char* a : {"/Tint", "a.wfdisc", "out.gse"}) args.push_back(a);
+    RunResult result = run_binary(dir.path(), args);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    std::vector<std::vector<int>> blocks = int_blocks(dir.read("out.gse"));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0], c.expected);
   }
 }
 
