@@ -16,7 +16,7 @@ for source in "${sources[@]}"; do
   clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
   objects+=("$object")
 done
-for target in wfdisc numeric options conversion record_mode e1 station_tables float_scaling gse2_writers; do
+for target in wfdisc numeric options conversion record_mode e1 station_tables float_scaling gse2_writers request; do
   clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" "fuzz/fuzz_$target.cpp" -lz \
     -o "fuzz/out/fuzz_$target"
 done

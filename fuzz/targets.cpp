@@ -23,6 +23,7 @@
 #include "css/site.h"
 #include "css/wfdisc.h"
 #include "driver/options.h"
+#include "driver/request.h"
 #include "driver/run.h"
 #include "driver/scaling.h"
 #include "gse/writer.h"
@@ -430,6 +431,24 @@ void e1_data(const std::uint8_t* data, std::size_t size) {
       css::decode_e1(reader, count, css::Kept{count / 3, count - count / 3, out.data()});
   if (fault)
     FUZZ_CHECK(fault->offset >= 0 && fault->offset <= static_cast<std::int64_t>(bytes.size()));
+}
+
+void request_message(const std::uint8_t* data, std::size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  auto parsed = driver::parse_request(text);
+  if (auto* why = std::get_if<std::string>(&parsed)) {
+    FUZZ_CHECK(!why->empty() && why->find('\n') == std::string::npos);
+    return;
+  }
+  const driver::Request& request = std::get<driver::Request>(parsed);
+  FUZZ_CHECK(!request.lines.empty() && !request.msg_id.empty());
+  for (const driver::RequestLine& line : request.lines) {
+    FUZZ_CHECK(line.answered == line.why.empty());
+    if (!line.answered) continue;
+    FUZZ_CHECK(line.subformat == "CM6" || line.subformat == "INT");
+    const driver::Selection& s = line.selection;
+    FUZZ_CHECK(!s.from || !s.to || *s.from < *s.to);
+  }
 }
 
 }  // namespace wavconv::fuzz
