@@ -442,6 +442,8 @@ void request_message(const std::uint8_t* data, std::size_t size) {
   }
   const driver::Request& request = std::get<driver::Request>(parsed);
   FUZZ_CHECK(!request.lines.empty() && !request.msg_id.empty());
+  FUZZ_CHECK(std::none_of(request.msg_id.begin(), request.msg_id.end(),
+                          [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
   for (const driver::RequestLine& line : request.lines) {
     FUZZ_CHECK(line.answered == line.why.empty());
     if (!line.answered) continue;

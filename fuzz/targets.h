@@ -33,8 +33,9 @@ void gse2_writers(const std::uint8_t* data, std::size_t size);
 // Bytes 0-1 (big-endian) the sample count, the rest e1 data: decoded without reading outside
 // the data, and the decoded values re-encoded by their block headers' rules.
 void e1_data(const std::uint8_t* data, std::size_t size);
-// A REQUEST message: read or refused with a reason naming a line or the message; every
-// WAVEFORM line read is answered in CM6 or INT with a window that is not empty.
+// A REQUEST message: read or refused with a reason naming a line or the message; its id holds
+// no control character; every WAVEFORM line read is answered in CM6 or INT with a window that
+// is not empty.
 void request_message(const std::uint8_t* data, std::size_t size);
 
 }  // namespace wavconv::fuzz

@@ -95,7 +95,7 @@ std::variant<Request, std::string> parse_request(std::string_view text) {
       typed = true;
     } else if (keyword == "MSG_ID") {
       if (parts.size() < 2) return at(number, "MSG_ID without an id");
-      request.msg_id = rest;
+      request.msg_id = common::printable(rest);  // written again in REF_ID
     } else if (keyword == "TIME") {
       auto to = std::find_if(parts.begin() + 1, parts.end(),
                              [](const std::string& w) { return upper(w) == "TO"; });

@@ -61,6 +61,11 @@ TEST(Request, WaveformLinesTakeTheEnvironmentBeforeThem) {
   EXPECT_EQ(request.lines[2].why, "not answered here (only WAVEFORM lines are)");
   EXPECT_FALSE(request.lines[3].answered);
   EXPECT_EQ(request.lines[3].why, "subformat CM8 is not written here (CM6, INT)");
+  // The id is written again in the answer: no control character goes with it.
+  auto controlled =
+      driver::parse_request("BEGIN IMS2.0\nMSG_TYPE REQUEST\nMSG_ID a\x01\tb\nWAVEFORM\nSTOP\n");
+  ASSERT_TRUE(std::holds_alternative<driver::Request>(controlled));
+  EXPECT_EQ(std::get<driver::Request>(controlled).msg_id, "a??b");
 }
 
 TEST(Request, MalformedMessagesNameTheLine) {
