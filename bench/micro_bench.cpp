@@ -39,10 +39,10 @@ std::vector<std::int32_t> widest(std::size_t n) {
   return values;
 }
 
-struct NullSink : common::LineSink {
+struct NullSink : common::Sink {
   std::size_t bytes = 0;
-  bool put_line(std::string_view line) override { return put_lines(line); }
-  bool put_lines(std::string_view text) override {
+  bool put_line(std::string_view line) override { return put_bytes(line); }
+  bool put_bytes(std::string_view text) override {
     bytes += text.size();
     benchmark::DoNotOptimize(text.data());
     return true;
@@ -128,7 +128,7 @@ void block_of(benchmark::State& state, const char* format) {
   trace.samprate = 20.0f;
   trace.day_text = "043";
   trace.samples = values;
-  std::unique_ptr<gse::Writer> writer = gse::find_output_format(format)->make();
+  std::unique_ptr<gse::Writer> writer = gse::find_output_format(format)->make({});
   NullSink sink;
   for (auto _ : state) benchmark::DoNotOptimize(writer->write_block(trace, sink).written);
   state.SetItemsProcessed(state.iterations() * values.size());

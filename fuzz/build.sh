@@ -7,7 +7,7 @@ mkdir -p fuzz/out/obj
 flags=(-std=c++20 -g -O1 -DWAVCONV_VERSION='"fuzz"' -fsanitize=address,undefined -fno-sanitize-recover=all -Isrc -Ifuzz -Itests/support)
 sources=(src/common/*.cpp src/css/*.cpp src/gse/*.cpp src/driver/options.cpp src/driver/output.cpp
          src/driver/record_mode.cpp src/driver/run.cpp src/driver/scaling.cpp src/driver/batch.cpp src/driver/progress.cpp
-         src/driver/file_keys.cpp src/driver/pool.cpp src/driver/record_run.cpp
+         src/driver/file_keys.cpp src/driver/identity.cpp src/driver/pool.cpp src/driver/record_run.cpp
          src/driver/request.cpp src/driver/selection.cpp src/driver/window_mode.cpp
          fuzz/targets.cpp)
 objects=()

@@ -357,7 +357,7 @@ void float_scaling(const std::uint8_t* data, std::size_t size) {
     if (!std::isfinite(v)) return;
   }
   std::vector<std::int32_t> counts(samples.size());
-  std::unique_ptr<gse::Writer> writer = format.make();
+  std::unique_ptr<gse::Writer> writer = format.make({});
   auto chosen = driver::choose_scaling(samples, calib, *writer, counts.data());
   if (auto* scaling = std::get_if<driver::Scaling>(&chosen)) {
     // Counts within the format's limit, each within half a count of its sample, and at least
@@ -380,7 +380,7 @@ void gse2_writers(const std::uint8_t* data, std::size_t size) {
   // and read back.
   if (size < 1) return;
   const char* names[] = {"cm6", "int", "ims"};
-  std::unique_ptr<gse::Writer> writer = gse::find_output_format(names[data[0] % 3])->make();
+  std::unique_ptr<gse::Writer> writer = gse::find_output_format(names[data[0] % 3])->make({});
   std::vector<std::int32_t> samples((size - 1) / 4);
   if (!samples.empty()) std::memcpy(samples.data(), data + 1, samples.size() * 4);
   common::Trace trace;

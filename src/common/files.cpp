@@ -172,23 +172,26 @@ extern "C" void remove_temporaries_and_end(int signal) {
   platform::end_by_signal(signal);
 }
 
-// True when the file at `path` is empty or begins as a GSE file or message does; `error` is the
+bool holds_gse(std::string_view head) {
+  for (std::string_view key : {"WID1", "WID2", "BEGIN", "DATA_TYPE"}) {
+    if (head.substr(0, key.size()) == key) return true;
+  }
+  return false;
+}
+
+// True when the file at `path` is empty or begins as a file of `kind` does; `error` is the
 // system's reason when it cannot be read.
-bool holds_gse(const std::string& path, int& error) {
+bool holds_kind(const std::string& path, const FileKind& kind, int& error) {
   FileHandle file(platform::open_file(path, O_RDONLY));
   if (!file.valid()) {
     error = errno;
     return false;
   }
-  char start[9];
-  std::size_t got = read_fully(file.get(), start, sizeof start, error);
+  std::string head(kind.head, '\0');
+  std::size_t got = read_fully(file.get(), head.data(), head.size(), error);
   if (error != 0) return false;
-  std::string_view text(start, got);
-  if (text.empty()) return true;
-  for (std::string_view key : {"WID1", "WID2", "BEGIN", "DATA_TYPE"}) {
-    if (text.substr(0, key.size()) == key) return true;
-  }
-  return false;
+  head.resize(got);
+  return head.empty() || kind.holds(head);
 }
 
 // The temporary file's name beside the file `name`: ".<name>.XXXXXX.tmp", the name shortened
@@ -202,6 +205,8 @@ std::string temporary_name(std::string name) {
 }
 
 }  // namespace
+
+const FileKind kGseFile = {"GSE", 9, holds_gse};
 
 void prepare_process() { platform::prepare_process(remove_temporaries_and_end); }
 
@@ -251,7 +256,8 @@ void set_before_replace(std::function<int(const std::string&)> hook) {
   before_replace_hook = std::move(hook);
 }
 
-OutputFile::Open OutputFile::examine(const std::string& path, Target& target, int& error) {
+OutputFile::Open OutputFile::examine(const std::string& path, const FileKind& kind, Target& target,
+                                     int& error) {
   error = 0;
   if (path.empty()) {
     error = ENOENT;
@@ -276,7 +282,7 @@ OutputFile::Open OutputFile::examine(const std::string& path, Target& target, in
   }
   if (!S_ISREG(target.info.st_mode)) return Open::kOpened;
   // Only a file that this program or its peers could have written is replaced.
-  if (!holds_gse(target.path, error)) return error != 0 ? Open::kFailed : Open::kNotGse;
+  if (!holds_kind(target.path, kind, error)) return error != 0 ? Open::kFailed : Open::kNotOfKind;
   // A file that may not be written is refused now: a rename over it would not notice.
   FileHandle probe(platform::open_file(target.path, O_WRONLY | O_CREAT));
   if (!probe.valid()) {
@@ -286,9 +292,9 @@ OutputFile::Open OutputFile::examine(const std::string& path, Target& target, in
   return Open::kOpened;
 }
 
-OutputFile::Open OutputFile::check(const std::string& path, int& error) {
+OutputFile::Open OutputFile::check(const std::string& path, const FileKind& kind, int& error) {
   Target target;
-  Open result = examine(path, target, error);
+  Open result = examine(path, kind, target, error);
   if (result != Open::kOpened || target.named >= 0) return result;
   if (target.exists && !S_ISREG(target.info.st_mode)) {
     FileHandle handle(platform::open_file(target.path, O_WRONLY));
@@ -314,11 +320,11 @@ OutputFile::Open OutputFile::check(const std::string& path, int& error) {
   return Open::kOpened;
 }
 
-OutputFile::Open OutputFile::open(const std::string& path, std::unique_ptr<OutputFile>& file,
-                                  int& error) {
+OutputFile::Open OutputFile::open(const std::string& path, const FileKind& kind,
+                                  std::unique_ptr<OutputFile>& file, int& error) {
   file.reset();
   Target target;
-  Open result = examine(path, target, error);
+  Open result = examine(path, kind, target, error);
   if (result == Open::kWriteFails) {
     file.reset(new OutputFile(FileHandle(), target.path, true));
     file->fail(error);
@@ -410,7 +416,7 @@ bool OutputFile::flush() {
   return used == 0 || write_out(buffer_.get(), used);
 }
 
-bool OutputFile::put_lines(std::string_view text) {
+bool OutputFile::put_bytes(std::string_view text) {
   if (!ok_ || finished_) return false;
   // Large pieces go straight to the file, behind what is buffered.
   if (text.size() >= kBufferSize / 2) return flush() && write_out(text.data(), text.size());
@@ -441,7 +447,7 @@ void OutputFile::commit(std::size_t used) {
   reserved_ = 0;
 }
 
-bool OutputFile::put_line(std::string_view line) { return put_lines(line) && put_lines("\r\n"); }
+bool OutputFile::put_line(std::string_view line) { return put_bytes(line) && put_bytes("\r\n"); }
 
 bool OutputFile::finish() {
   if (finished_) return ok_;

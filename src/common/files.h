@@ -62,41 +62,53 @@ class TextReader : public RecordSource {
   int error_ = 0;
 };
 
-// Where output lines go.
-class LineSink {
+// Where an output's bytes go: a text format's lines, or a binary format's data.
+class Sink {
  public:
-  virtual ~LineSink() = default;
-  // One line followed by CR LF. False when the write failed.
+  virtual ~Sink() = default;
+  // One line followed by CR LF (GSE1.0's line end). False when the write failed.
   virtual bool put_line(std::string_view line) = 0;
-  // Text that already holds whole lines with their CR LF.
-  virtual bool put_lines(std::string_view text) = 0;
-  // Room for `size` bytes of whole lines to be written in place and then committed, or null
-  // when the sink has none (the caller then uses put_lines()).
+  // Bytes as they are: text that already holds its line ends, or binary data.
+  virtual bool put_bytes(std::string_view bytes) = 0;
+  // Room for `size` bytes to be written in place and then committed, or null when the sink has
+  // none (the caller then uses put_bytes()).
   virtual char* reserve(std::size_t /*size*/) { return nullptr; }
   // The first `used` bytes of the reserved room are written.
   virtual void commit(std::size_t /*used*/) {}
 };
+
+// The kind of file an output format writes, as far as an existing file's first bytes tell: only
+// a file of that kind (or an empty one) is replaced by an output.
+struct FileKind {
+  const char* name;  // "GSE", "miniSEED", ...: "not a <name> file, not replaced"
+  std::size_t head;  // bytes `holds` looks at (fewer when the file is shorter)
+  bool (*holds)(std::string_view head);
+};
+
+// GSE files and messages: "WID1", "WID2", "BEGIN" or "DATA_TYPE" at the start.
+extern const FileKind kGseFile;
 
 // An output file, replaced whole or not at all. A regular or missing target is written as a
 // new temporary file beside it (".<name>.XXXXXX.tmp", the name shortened if need be) that takes
 // the target's name, and an existing target's permission bits, only when close() succeeds (a
 // replaced file's data flushed to the disk first); on any failure the target stays as it was and
 // the temporary file is removed. An existing regular target is replaced only when it is empty or
-// begins as a GSE file or message ("WID1", "WID2", "BEGIN", "DATA_TYPE"). A target that is not a
+// begins as a file of the output's kind does. A target that is not a
 // regular file (a device, a FIFO), or a standard descriptor named by path ("/dev/stdout",
 // "/dev/fd/N", ...), is written directly. On POSIX systems a symbolic link is followed, and stays
 // a link, unless the kernel's rule against planted links would refuse it.
-class OutputFile : public LineSink {
+class OutputFile : public Sink {
  public:
-  enum class Open { kOpened, kWriteFails, kFailed, kNotGse, kSharedLink };
+  enum class Open { kOpened, kWriteFails, kFailed, kNotOfKind, kSharedLink };
 
   // kWriteFails: an existing file that may not be written; the object exists, but its writes
-  // fail. kFailed: no object; `error` holds the system's reason. kNotGse: an existing file that
-  // is not a GSE file. kSharedLink: a link that is not followed.
-  static Open open(const std::string& path, std::unique_ptr<OutputFile>& file, int& error);
+  // fail. kFailed: no object; `error` holds the system's reason. kNotOfKind: an existing file that
+  // is not of the output's `kind`. kSharedLink: a link that is not followed.
+  static Open open(const std::string& path, const FileKind& kind, std::unique_ptr<OutputFile>& file,
+                   int& error);
 
   // What open() would give for `path`, without creating or changing anything.
-  static Open check(const std::string& path, int& error);
+  static Open check(const std::string& path, const FileKind& kind, int& error);
 
   // Removes a temporary file that was not put in place.
   ~OutputFile() override;
@@ -106,7 +118,7 @@ class OutputFile : public LineSink {
 
   // After the first failure every later write fails too.
   bool put_line(std::string_view line) override;
-  bool put_lines(std::string_view text) override;
+  bool put_bytes(std::string_view text) override;
   // Room in the buffer; null after a failure or for more than the buffer holds.
   char* reserve(std::size_t size) override;
   // More than was reserved is a fault of the caller: the file fails rather than keep it.
@@ -129,7 +141,7 @@ class OutputFile : public LineSink {
     struct stat info {};
   };
   // Every check open() makes before it creates anything; kOpened when the output may be opened.
-  static Open examine(const std::string& path, Target& target, int& error);
+  static Open examine(const std::string& path, const FileKind& kind, Target& target, int& error);
 
   // `temporary`: the name in `folder` of the file written, to take `target_name` there; empty
   // when the target is written directly.

@@ -80,6 +80,8 @@ class SampleReader {
 
   // Whether the samples are floats.
   bool is_real() const;
+  // Bytes a sample of the datatype takes (of e1 and c0, the 4 of a decoded one).
+  std::size_t sample_width() const { return width(type_); }
 
   // Samples first..first + count - 1 of a float datatype as they are, for scaling; a refusal
   // for one that is not finite.

@@ -68,6 +68,7 @@ bool dates_of(std::string_view line, std::size_t on_first, std::size_t on_last,
 
 std::string key_of(const StationTables::Site& row) { return row.sta; }
 std::string key_of(const StationTables::Sitechan& row) { return row.sta + '\0' + row.chan; }
+std::string key_of(const StationTables::Affiliation& row) { return row.sta; }
 
 bool applies(std::int64_t ondate, std::int64_t offdate, std::int64_t day) {
   return day >= ondate && (offdate == -1 || day <= offdate);
@@ -169,6 +170,12 @@ std::optional<StationTables::Sitechan> StationTables::parse_sitechan(std::string
   return row;
 }
 
+std::optional<StationTables::Affiliation> StationTables::parse_affiliation(std::string_view line) {
+  Affiliation row{field(line, 10, 15), field(line, 1, 8)};
+  if (row.sta.empty() || row.net.empty()) return std::nullopt;
+  return row;
+}
+
 std::optional<std::string> StationTables::base_of(const std::string& header_path) {
   constexpr std::string_view kHeader = ".wfdisc";
   if (header_path.size() <= kHeader.size() ||
@@ -185,14 +192,16 @@ StationTables StationTables::load(const std::string& header_path,
   std::optional<std::string> found_base = base_of(header_path);
   if (!found_base) return tables;
   const std::string& base = *found_base;
-  auto read = [&](const std::string& path, auto&& parse, auto& index, bool& found) {
+  // `sta`: the station's first column in the table.
+  auto read = [&](const std::string& path, auto&& parse, auto& index, bool& found,
+                  std::size_t sta = 1) {
     std::string name;
     bool table_refused = false;
     found = each_line(path, name, problems, table_refused,
                       [&](const std::string& line, std::int64_t number) {
                         if (line.find_first_not_of(' ') == std::string::npos) return;
                         // Only the stations the header names are kept.
-                        if (!wanted(field(line, 1, 6))) return;
+                        if (!wanted(field(line, sta, sta + 5))) return;
                         if (auto row = parse(line)) {
                           index[key_of(*row)].push_back(std::move(*row));
                         } else {
@@ -208,6 +217,7 @@ StationTables StationTables::load(const std::string& header_path,
   };
   read(base + ".site", parse_site, tables.sites_, tables.has_site_);
   read(base + ".sitechan", parse_sitechan, tables.sitechans_, tables.has_sitechan_);
+  read(base + ".affiliation", parse_affiliation, tables.affiliations_, tables.has_affiliation_, 10);
   auto by_ondate = [](const auto& a, const auto& b) { return a.ondate < b.ondate; };
   for (auto& [key, rows] : tables.sites_) std::stable_sort(rows.begin(), rows.end(), by_ondate);
   for (auto& [key, rows] : tables.sitechans_) {
@@ -279,6 +289,10 @@ StationTables::Found StationTables::find(std::string_view sta, std::string_view 
     found.placement.vang = sitechan->vang;
   }
   found.located = found.placement.latitude && found.placement.longitude;
+  // A station in several networks: the first row of the table names it.
+  if (auto rows = affiliations_.find(station); rows != affiliations_.end()) {
+    found.network = rows->second.front().net;
+  }
   return found;
 }
 

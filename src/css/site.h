@@ -15,8 +15,9 @@ namespace wavconv::css {
 inline constexpr std::size_t kLongestLine = 1024;                       // bytes of a table's line
 inline constexpr std::int64_t kLargestTable = std::int64_t{256} << 20;  // bytes, inflated
 
-// The station tables beside a header, `<base>.site` and `<base>.sitechan` (or their `.gz`):
-// where each station stood and how each channel was oriented, over ranges of days.
+// The station tables beside a header, `<base>.site`, `<base>.sitechan` and `<base>.affiliation`
+// (or their `.gz`): where each station stood and how each channel was oriented, over ranges of
+// days, and the network each station belongs to.
 class StationTables {
  public:
   // The tables beside `header_path` (which ends in ".wfdisc"; any other header has none), read
@@ -32,13 +33,16 @@ class StationTables {
   // for a header of another name (it has no tables).
   static std::optional<std::string> base_of(const std::string& header_path);
 
-  // Whether either table was found.
+  // Whether the site or sitechan table was found.
   bool any() const { return has_site_ || has_sitechan_; }
+  // Whether the affiliation table was found.
+  bool any_network() const { return has_affiliation_; }
 
   struct Found {
     common::Placement placement;
     bool located = false;  // latitude and longitude known
     int disagreeing = 0;   // rows that applied and disagreed (the later ondate won); 0 if none
+    std::string network;   // from the affiliation table; empty when it names none
   };
   // What the rows of `sta` (and `chan`) that apply on day `day` (yyyyddd) say; `disagreeing` is
   // counted only when `counting` (it needs every row of the station).
@@ -55,14 +59,19 @@ class StationTables {
     std::int64_t ondate, offdate;
     std::optional<double> edepth, hang, vang;
   };
+  struct Affiliation {
+    std::string sta, net;
+  };
   // One line of each table read; nothing when it does not read.
   static std::optional<Site> parse_site(std::string_view line);
   static std::optional<Sitechan> parse_sitechan(std::string_view line);
+  static std::optional<Affiliation> parse_affiliation(std::string_view line);
 
  private:
   std::unordered_map<std::string, std::vector<Site>> sites_;          // by station
   std::unordered_map<std::string, std::vector<Sitechan>> sitechans_;  // by station NUL channel
-  bool has_site_ = false, has_sitechan_ = false;
+  std::unordered_map<std::string, std::vector<Affiliation>> affiliations_;  // by station
+  bool has_site_ = false, has_sitechan_ = false, has_affiliation_ = false;
 };
 
 }  // namespace wavconv::css

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <thread>
 
 #include "common/format.h"
@@ -192,9 +193,16 @@ bool names_headers(std::string_view name) {
 
 namespace {
 
-// The name of a window option ("--from" for "--from" or "--from=..."); empty for another.
-std::string window_option(std::string_view arg) {
-  for (const char* name : {"--from", "--to", "--sta", "--chan", "--request"}) {
+// The long options that take a value: the window's, then the output's.
+constexpr const char* kWindowOptions[] = {"--from", "--to", "--sta", "--chan", "--request"};
+constexpr const char* kOutputOptions[] = {"--encoding", "--reclen", "--net", "--loc", "--rename"};
+
+// The name of a long option with a value ("--from" for "--from" or "--from=..."); empty for
+// another.
+std::string value_option(std::string_view arg) {
+  std::vector<const char*> names(std::begin(kWindowOptions), std::end(kWindowOptions));
+  names.insert(names.end(), std::begin(kOutputOptions), std::end(kOutputOptions));
+  for (const char* name : names) {
     std::string_view n(name);
     if (arg.substr(0, n.size()) == n && (arg.size() == n.size() || arg[n.size()] == '=')) {
       return std::string(n);
@@ -278,13 +286,47 @@ std::optional<std::string> read_window(
   return std::nullopt;
 }
 
+// Reads the output options into `settings`, whose format is known; what is wrong with them, if
+// anything.
+std::optional<std::string> read_output_options(
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& given,
+    Settings& settings) {
+  for (const auto& [name, value] : given) {
+    if (!value) return name + " needs a value";
+    const std::string shown = name + " " + common::printable(*value);
+    if (name == "--encoding" || name == "--reclen") {
+      if (std::string_view(settings.format->name) != "mseed") return name + " goes with /Tmseed";
+    }
+    if (name == "--encoding") {
+      if (*value != "steim2" && *value != "steim1" && *value != "int32") {
+        return shown + ": steim2, steim1 or int32";
+      }
+      settings.writer_options.encoding = *value;
+    } else if (name == "--reclen") {
+      int length = 0;
+      auto [end, error] = std::from_chars(value->data(), value->data() + value->size(), length);
+      if (error != std::errc() || end != value->data() + value->size() || length < 256 ||
+          length > 65536 || (length & (length - 1)) != 0) {
+        return shown + ": a power of two from 256 to 65536 bytes";
+      }
+      settings.writer_options.record_length = length;
+    } else if (name == "--net" || name == "--loc") {
+      if (std::optional<std::string> why = check_code(name, *value)) return why;
+      (name == "--net" ? settings.identity.net : settings.identity.loc) = *value;
+    } else if (std::optional<std::string> why = read_renames(*value, settings.identity.renames)) {
+      return why;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 Settings parse_options(const std::vector<std::string>& args) {
   Settings settings;
   std::vector<std::string> names, options;
   std::optional<Action> request;  // -h, --help or --version, the first one given
-  std::vector<std::pair<std::string, std::optional<std::string>>> window_options;
+  std::vector<std::pair<std::string, std::optional<std::string>>> window_options, output_options;
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -307,14 +349,18 @@ Settings parse_options(const std::vector<std::string>& args) {
       } else {
         settings.ignored.push_back(arg);
       }
-    } else if (std::string name = window_option(arg); !name.empty()) {
+    } else if (std::string name = value_option(arg); !name.empty()) {
+      auto& list = std::find(std::begin(kOutputOptions), std::end(kOutputOptions), name) !=
+                           std::end(kOutputOptions)
+                       ? output_options
+                       : window_options;
       std::size_t equals = arg.find('=');
       if (equals != std::string::npos) {
-        window_options.emplace_back(name, arg.substr(equals + 1));
+        list.emplace_back(name, arg.substr(equals + 1));
       } else if (i + 1 < args.size()) {
-        window_options.emplace_back(name, args[++i]);
+        list.emplace_back(name, args[++i]);
       } else {
-        window_options.emplace_back(name, std::nullopt);
+        list.emplace_back(name, std::nullopt);
       }
     } else if (arg.size() >= 2 && arg[0] == '-') {
       if (settings.unknown.empty()) settings.unknown = arg;
@@ -350,6 +396,15 @@ Settings parse_options(const std::vector<std::string>& args) {
     return settings;
   }
   if (!settings.unknown_format.empty()) settings.action = Action::kUnknownFormat;
+  if (settings.action == Action::kConvert) {
+    if (!settings.format->make) {
+      settings.needs = std::string(settings.format->title) + " is not in this build";
+      settings.action = Action::kNeedsOption;
+    } else if (std::optional<std::string> wrong = read_output_options(output_options, settings)) {
+      settings.needs = *wrong;
+      settings.action = Action::kNeedsOption;
+    }
+  }
   if (!window_options.empty() && settings.action == Action::kConvert) {
     if (std::optional<std::string> wrong = read_window(window_options, options, settings)) {
       settings.needs = *wrong;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/stop.h"
+#include "driver/identity.h"
 #include "driver/selection.h"
 #include "gse/window.h"
 #include "gse/writer.h"
@@ -70,6 +71,8 @@ struct Settings {
   bool window = false;
   Selection selection;
   std::string request;  // --request: the file of a REQUEST message to answer ("-": standard input)
+  gse::WriterOptions writer_options;  // --encoding, --reclen
+  Identity identity;                  // --net, --loc, --rename
 };
 
 // The most threads /P gives a run: conversion waits mostly on files, and each thread holds a

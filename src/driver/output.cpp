@@ -31,10 +31,10 @@ void stop_header_failed(const std::string& header_path, css::HeaderError error, 
   common::stop_without_message(common::kFailure);
 }
 
-std::string output_refusal(common::OutputFile::Open result) {
+std::string output_refusal(common::OutputFile::Open result, const common::FileKind& kind) {
   switch (result) {
-    case common::OutputFile::Open::kNotGse:
-      return "not a GSE file, not replaced";
+    case common::OutputFile::Open::kNotOfKind:
+      return std::string("not a ") + kind.name + " file, not replaced";
     case common::OutputFile::Open::kSharedLink:
       return "link in a shared folder owned by another user, not followed";
     default:
@@ -59,15 +59,16 @@ bool accepted(const std::string& path, std::string why, common::Console& console
 
 }  // namespace
 
-OutputOpening try_open_output(const std::string& path) {
+OutputOpening try_open_output(const std::string& path, const common::FileKind& kind) {
   OutputOpening opening;
-  common::OutputFile::Open result = common::OutputFile::open(path, opening.file, opening.error);
+  common::OutputFile::Open result =
+      common::OutputFile::open(path, kind, opening.file, opening.error);
   if (result != common::OutputFile::Open::kFailed) {
     opening.error = 0;
   } else if (opening.error == 0) {
     opening.error = EIO;  // a failure always has a reason to say
   }
-  opening.refusal = output_refusal(result);
+  opening.refusal = output_refusal(result, kind);
   if (!opening.refusal.empty()) opening.file.reset();
   return opening;
 }
@@ -77,17 +78,19 @@ void stop_open_failed(const std::string& path, int error, common::Console& conso
   common::stop(kOpenOutputFailed, common::kFailure);
 }
 
-std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console,
-                                                std::string* refusal) {
-  OutputOpening opening = try_open_output(path);
+std::unique_ptr<common::OutputFile> open_output(const std::string& path,
+                                                const common::FileKind& kind,
+                                                common::Console& console, std::string* refusal) {
+  OutputOpening opening = try_open_output(path, kind);
   if (opening.error != 0) stop_open_failed(path, opening.error, console);
   if (!accepted(path, std::move(opening.refusal), console, refusal)) return nullptr;
   return std::move(opening.file);
 }
 
-bool check_output(const std::string& path, common::Console& console, std::string* refusal) {
+bool check_output(const std::string& path, const common::FileKind& kind, common::Console& console,
+                  std::string* refusal) {
   int error = 0;
-  common::OutputFile::Open result = common::OutputFile::check(path, error);
+  common::OutputFile::Open result = common::OutputFile::check(path, kind, error);
   if (result == common::OutputFile::Open::kFailed ||
       result == common::OutputFile::Open::kWriteFails) {
     console.write_error(common::system_error_line(path, error));
@@ -95,7 +98,7 @@ bool check_output(const std::string& path, common::Console& console, std::string
         result == common::OutputFile::Open::kFailed ? kOpenOutputFailed : kWriteOutputFailed,
         common::kFailure);
   }
-  return accepted(path, output_refusal(result), console, refusal);
+  return accepted(path, output_refusal(result, kind), console, refusal);
 }
 
 std::string absolute_path(const std::string& path) {

@@ -27,14 +27,16 @@ bool same_file(const std::string& a, const std::string& b);
 [[noreturn]] void stop_header_failed(const std::string& header_path, css::HeaderError error,
                                      int system_error, common::Console& console);
 
-// Why an output is not opened when no system call failed: an existing file that is not a GSE
-// file, or a link that is not followed; empty when it may be opened.
-std::string output_refusal(common::OutputFile::Open result);
+// Why an output is not opened when no system call failed: an existing file that is not of the
+// output format's `kind`, or a link that is not followed; empty when it may be opened.
+std::string output_refusal(common::OutputFile::Open result, const common::FileKind& kind);
 
 // The output file at `path`, to be written and put in place; stops the run with the reason
 // (the system's, or output_refusal()'s) and " Error opening output GSE file" when it cannot be
 // opened. With `refusal`, a refusal is put there instead and nothing is returned.
-std::unique_ptr<common::OutputFile> open_output(const std::string& path, common::Console& console,
+std::unique_ptr<common::OutputFile> open_output(const std::string& path,
+                                                const common::FileKind& kind,
+                                                common::Console& console,
                                                 std::string* refusal = nullptr);
 
 // An output opened as open_output() opens it, with nothing said and nothing stopped: the file,
@@ -45,7 +47,7 @@ struct OutputOpening {
   int error = 0;
   std::string refusal;
 };
-OutputOpening try_open_output(const std::string& path);
+OutputOpening try_open_output(const std::string& path, const common::FileKind& kind);
 
 // Stops the run as open_output() does when the system cannot create `path`.
 [[noreturn]] void stop_open_failed(const std::string& path, int error, common::Console& console);
@@ -54,7 +56,7 @@ OutputOpening try_open_output(const std::string& path);
 // open_output() would, and as its first write would for a file that may not be written; a
 // refusal goes to `refusal` when given (then false), else stops the run. True when the output
 // may be opened.
-bool check_output(const std::string& path, common::Console& console,
+bool check_output(const std::string& path, const common::FileKind& kind, common::Console& console,
                   std::string* refusal = nullptr);
 
 // `path` made absolute and normal, so that two spellings of one place compare equal (as given

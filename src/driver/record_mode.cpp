@@ -44,13 +44,13 @@ constexpr double kLargest = 9.0e15;
 // A block's bytes, as a file would get them, kept in memory.
 // The writers format into its room as they would into a file's buffer; the string is kept
 // from record to record, so that its memory is not asked for again each time.
-struct BlockText : common::LineSink {
+struct BlockText : common::Sink {
   explicit BlockText(std::string& bytes) : bytes_(bytes) { bytes_.clear(); }
   bool put_line(std::string_view line) override {
     bytes_.append(line).append("\r\n");
     return true;
   }
-  bool put_lines(std::string_view lines) override {
+  bool put_bytes(std::string_view lines) override {
     bytes_.append(lines);
     return true;
   }
@@ -77,6 +77,8 @@ struct Record {
   std::string label;                  // " Record n (STA CHAN): "
   css::StationTables::Found station;  // what the station tables say, when there are any
   std::optional<Scaling> scaling;     // how float samples were scaled into counts (/S)
+  std::vector<double> reals;          // a float record's values, for a format that takes them
+  int real_width = 0;                 // bytes of one of them in the sample file
 };
 
 // The run's state across records.
@@ -86,7 +88,7 @@ class RecordRun {
       : settings_(settings),
         header_path_(std::move(header_path)),
         console_(console),
-        writer_(settings.format->make()) {}
+        writer_(settings.format->make(settings.writer_options)) {}
 
   [[noreturn]] void run();
 
@@ -151,7 +153,7 @@ class RecordRun {
   // nothing (any thread): the record then has its file, a refusal, or the system's reason.
   void fill_own_output(Prepared& prepared, gse::Writer& writer);
   // Puts the record's block into `sink`: its bytes formatted ahead, or formatted now.
-  bool put_block(Prepared& prepared, common::LineSink& sink, gse::Writer& writer);
+  bool put_block(Prepared& prepared, common::Sink& sink, gse::Writer& writer);
   void report(const Record& record, const css::Refusal& refusal);
   void query_line(const Record& record, const std::optional<css::Refusal>& refusal);
   // For the listing: whether the station tables placed the record (nothing without tables).
@@ -160,7 +162,9 @@ class RecordRun {
   const Settings& settings_;
   std::string header_path_;
   common::Console& console_;
-  RunFiles files_;  // the header, every selected record's sample file, the outputs in place
+  RunFiles files_{
+      *settings_.format
+           ->kind};  // the header, every selected record's sample file, the outputs in place
   std::vector<std::uint64_t> pending_;   // outputs opened ahead, not yet in place
   std::optional<OneOutput> one_output_;  // an output name was given: every block goes there
   std::unique_ptr<gse::Writer> writer_;
@@ -178,9 +182,9 @@ Record RecordRun::read_record(std::int64_t number, std::string_view line, bool p
   record.nsamp = record.fields.nsamp;
   record.source = locate(header_path_, record.fields);
   record.label = " Record " + std::to_string(number) + " (" +
-                 common::printable(common::cut_at_blank(record.fields.sta)) + " " +
-                 common::printable(common::cut_at_blank(record.fields.chan)) + "): ";
-  if (placed && tables_.any() && !record.unread && std::fabs(record.fields.time) < kLargest) {
+                 names_shown(settings_.identity, record.fields.sta, record.fields.chan) + "): ";
+  if (placed && (tables_.any() || tables_.any_network()) && !record.unread &&
+      std::fabs(record.fields.time) < kLargest) {
     common::Calendar day =
         common::to_calendar(static_cast<std::int64_t>(std::floor(record.fields.time)));
     record.station = tables_.find(record.fields.sta, record.fields.chan,
@@ -245,6 +249,14 @@ std::variant<std::pair<css::Samples, gse::Window>, css::Refusal> RecordRun::samp
   if (!(std::fabs(f.time + static_cast<double>(window.first - 1) / rate) < kLargest)) {
     return css::Refusal{"start time is out of range"};
   }
+  if (file.is_real() && lane.writer->takes_reals() && !settings_.scale_floats &&
+      !settings_.round_floats) {
+    auto reals = file.read_reals(window.first, window.count());
+    if (auto* refusal = std::get_if<css::Refusal>(&reals)) return std::move(*refusal);
+    record.reals = std::move(std::get<std::vector<double>>(reals));
+    record.real_width = static_cast<int>(file.sample_width());
+    return std::pair{css::Samples{}, window};
+  }
   if (settings_.scale_floats && file.is_real()) {
     auto samples = scaled(record, file, window, lane);
     if (auto* refusal = std::get_if<css::Refusal>(&samples)) return std::move(*refusal);
@@ -276,9 +288,10 @@ std::variant<css::Samples, css::Refusal> RecordRun::scaled(Record& record, css::
     // The formats that would keep these samples, for the user to choose.
     std::string others;
     for (const gse::OutputFormat& format : gse::output_formats()) {
-      if (&format == settings_.format) continue;
+      // Formats that hold floats keep them without /S: only those of counts are named.
+      if (&format == settings_.format || !format.make || format.make({})->takes_reals()) continue;
       if (std::holds_alternative<Scaling>(
-              choose_scaling(reals, record.fields.calib, *format.make(), samples.values.get()))) {
+              choose_scaling(reals, record.fields.calib, *format.make({}), samples.values.get()))) {
         others += (others.empty() ? "/T" : ", /T") + std::string(format.name);
       }
     }
@@ -301,14 +314,18 @@ void RecordRun::prepare(Prepared& prepared, Lane& lane, bool format_ahead) {
   // The time is within range (checked with the samples).
   common::Trace& trace = prepared.trace;
   trace = css::trace_of(f);
+  apply_identity(settings_.identity, f.sta, f.chan, record.station.network, trace);
   trace.placement = record.station.placement;
   if (record.scaling) trace.calib = static_cast<float>(record.scaling->scaled_calib);
   trace.start = *gse::block_start(f.time, f.samprate, window, true);
+  trace.start_us = start_microseconds(f.time, f.samprate, window.first);
   trace.first_sample = window.first;
   trace.whole_second_start = trace.start;
   trace.day_text = gse::day_of_year_text(trace.start.day_of_year);
   // Only the window's samples were read.
   trace.samples = prepared.samples.span();
+  trace.reals = record.reals;
+  trace.real_width = record.real_width;
   if (std::optional<std::string> why = lane.writer->refusal(trace)) {
     prepared.refusal = css::Refusal{*why};
     return;
@@ -318,21 +335,23 @@ void RecordRun::prepare(Prepared& prepared, Lane& lane, bool format_ahead) {
       BlockText text(prepared.block);
       prepared.formatted = lane.writer->write_block(trace, text).written;
       prepared.samples = css::Samples{};
+      record.reals = std::vector<double>();
+      trace.reals = {};
     } catch (const std::bad_alloc&) {
       prepared.block = std::string();  // formatted when it is written, as one thread does
     }
   }
 }
 
-bool RecordRun::put_block(Prepared& prepared, common::LineSink& sink, gse::Writer& writer) {
-  if (prepared.formatted) return sink.put_lines(prepared.block);
+bool RecordRun::put_block(Prepared& prepared, common::Sink& sink, gse::Writer& writer) {
+  if (prepared.formatted) return sink.put_bytes(prepared.block);
   prepared.trace.samples = prepared.samples.span();
   return writer.write_block(prepared.trace, sink).written;
 }
 
 void RecordRun::name_own_output(Prepared& prepared) const {
-  prepared.output_name = gse::record_output_name(prepared.record.fields.sta,
-                                                 prepared.record.fields.chan, prepared.trace.start);
+  prepared.output_name = gse::record_output_name(prepared.trace.sta, prepared.trace.chan,
+                                                 prepared.trace.start, settings_.format->extension);
   prepared.output_path = join_path(settings_.dirout, prepared.output_name);
 }
 
@@ -353,7 +372,7 @@ void RecordRun::claim_ahead(Prepared& prepared) {
 }
 
 void RecordRun::fill_own_output(Prepared& prepared, gse::Writer& writer) {
-  OutputOpening opening = try_open_output(prepared.output_path);
+  OutputOpening opening = try_open_output(prepared.output_path, *settings_.format->kind);
   prepared.open_error = opening.error;
   if (!opening.refusal.empty()) {
     prepared.refusal = css::Refusal{"output " + prepared.output_path + ": " + opening.refusal};
@@ -370,7 +389,7 @@ void RecordRun::fill_own_output(Prepared& prepared, gse::Writer& writer) {
 std::optional<css::Refusal> RecordRun::write(Prepared& prepared) {
   if (one_output_) {
     one_output_->put(console_,
-                     [&](common::LineSink& sink) { return put_block(prepared, sink, *writer_); });
+                     [&](common::Sink& sink) { return put_block(prepared, sink, *writer_); });
     return std::nullopt;
   }
   const std::string& path = prepared.output_path;
@@ -461,8 +480,11 @@ void RecordRun::run() {
       tally->refused += selected - converted;
     }
   } count{settings_.tally, selected_count_};
+  if (settings_.OutFile && writer_->one_trace_per_file() && selected_count_ > 1) {
+    stop_one_trace_per_file(*settings_.format, selected_count_, "records");
+  }
   if (settings_.OutFile) {
-    one_output_.emplace(output_path(settings_), *writer_, settings_.query);
+    one_output_.emplace(output_path(settings_), *writer_, *settings_.format->kind, settings_.query);
     files_.refuse_input_as_output(one_output_->path(), console_);
   }
   if (settings_.query) {
@@ -483,7 +505,7 @@ void RecordRun::run() {
     if (!note.empty()) console_.write_error(common::error_line(note));
   }
   lanes_.resize(pool ? pool->size() : 1);
-  for (Lane& lane : lanes_) lane.writer = settings_.format->make();
+  for (Lane& lane : lanes_) lane.writer = settings_.format->make(settings_.writer_options);
   // Each record of a batch holds its file of its own open until its turn to put it in place:
   // at most 128 (two a thread at 64 threads) keep the descriptors and the signal handler's
   // slots well within bounds. Long batches keep the threads from waiting for each other at

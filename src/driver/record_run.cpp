@@ -55,6 +55,27 @@ css::StationTables load_station_tables(const std::string& header_path,
   return tables;
 }
 
+std::string names_shown(const Identity& identity, std::string_view sta, std::string_view chan) {
+  auto shown = [](std::string_view a, std::string_view b) {
+    return common::printable(common::cut_at_blank(a)) + " " +
+           common::printable(common::cut_at_blank(b));
+  };
+  std::string names = shown(sta, chan);
+  if (identity.renames.empty()) return names;
+  auto [new_sta, new_chan] = renamed(identity.renames, sta, chan);
+  std::string written = shown(new_sta, new_chan);
+  return written == names ? names : names + " as " + written;
+}
+
+void stop_one_trace_per_file(const gse::OutputFormat& format, std::int64_t count,
+                             const char* what) {
+  common::stop_with_error(
+      common::error_line(std::string("/T") + format.name + " writes one trace a file: the output " +
+                         "would hold " + std::to_string(count) + " " + what +
+                         "; choose one (/Rn, --sta, --chan) or leave out OutFile for a file each"),
+      common::kFailure);
+}
+
 void end_records_run(std::int64_t refused, std::int64_t total, bool query, bool table_refused) {
   if (refused > 0) {
     common::stop(" Error: " + std::to_string(refused) + " of " + std::to_string(total) +
@@ -95,7 +116,7 @@ std::optional<css::Refusal> RunFiles::query(const std::string& path, common::Con
   std::uint64_t key = 0;
   if (std::optional<css::Refusal> refusal = claim(path, key)) return refusal;
   std::string refusal;
-  if (!check_output(path, console, &refusal)) {
+  if (!check_output(path, kind_, console, &refusal)) {
     return css::Refusal{"output " + path + ": " + refusal};
   }
   written_.insert(key);
@@ -106,13 +127,13 @@ void RunFiles::placed(const std::string& path, std::uint64_t key) {
   written_.insert(identity_key(path).value_or(key));
 }
 
-void OneOutput::put(common::Console& console, const std::function<bool(common::LineSink&)>& put) {
+void OneOutput::put(common::Console& console, const std::function<bool(common::Sink&)>& put) {
   if (query_) {
-    if (!checked_) checked_ = check_output(path_, console);
+    if (!checked_) checked_ = check_output(path_, kind_, console);
     return;
   }
   if (!file_) {
-    file_ = open_output(path_, console);
+    file_ = open_output(path_, kind_, console);
     if (!writer_.start_file(*file_, file_name(path_))) stop_write_failed(path_, *file_, console);
   }
   if (!put(*file_)) stop_write_failed(path_, *file_, console);

@@ -12,6 +12,7 @@
 #include "css/site.h"
 #include "css/wfdisc.h"
 #include "driver/file_keys.h"
+#include "driver/identity.h"
 #include "gse/writer.h"
 
 namespace wavconv::driver {
@@ -37,6 +38,14 @@ css::StationTables load_station_tables(const std::string& header_path,
                                        const std::function<bool(std::string_view)>& wanted,
                                        common::Console& console, bool& refused);
 
+// " STA CHAN" of a record as messages name it: with " as STA CHAN" when --rename renames it.
+std::string names_shown(const Identity& identity, std::string_view sta, std::string_view chan);
+
+// Stops a run whose one output would hold `count` traces (records or blocks) in a format that
+// holds one trace a file.
+[[noreturn]] void stop_one_trace_per_file(const gse::OutputFormat& format, std::int64_t count,
+                                          const char* what);
+
 // Ends a run over `total` records of which `refused` were not converted (with /Q, `query`:
 // could not be); a refused station table fails a run that converted every record.
 [[noreturn]] void end_records_run(std::int64_t refused, std::int64_t total, bool query,
@@ -46,6 +55,8 @@ css::StationTables load_station_tables(const std::string& header_path,
 // an output this run put in place (with /Q: would have).
 class RunFiles {
  public:
+  // Outputs replace only existing files of `kind` (the output format's).
+  explicit RunFiles(const common::FileKind& kind) : kind_(kind) {}
   // The file at `path`, when it exists, is one the run reads.
   void add_input(const std::string& path);
   // Stops the run (" Error opening output GSE file") when the one output named is an input.
@@ -59,6 +70,7 @@ class RunFiles {
   void placed(const std::string& path, std::uint64_t key);
 
  private:
+  const common::FileKind& kind_;
   FileKeys inputs_, written_;
 };
 
@@ -66,17 +78,18 @@ class RunFiles {
 // only checked, once.
 class OneOutput {
  public:
-  OneOutput(std::string path, gse::Writer& writer, bool query)
-      : path_(std::move(path)), writer_(writer), query_(query) {}
+  OneOutput(std::string path, gse::Writer& writer, const common::FileKind& kind, bool query)
+      : path_(std::move(path)), writer_(writer), kind_(kind), query_(query) {}
   const std::string& path() const { return path_; }
   // Writes a block through `put`; the run stops when the file cannot be opened or written.
-  void put(common::Console& console, const std::function<bool(common::LineSink&)>& put);
+  void put(common::Console& console, const std::function<bool(common::Sink&)>& put);
   // Ends and closes the file, when it was opened; the run stops when that fails.
   void close(common::Console& console);
 
  private:
   std::string path_;
   gse::Writer& writer_;
+  const common::FileKind& kind_;
   bool query_;
   bool checked_ = false;
   std::unique_ptr<common::OutputFile> file_;

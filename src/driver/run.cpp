@@ -45,23 +45,52 @@ constexpr const char* kUsage[] = {
     " Rn      : record mode: record n, or every record [all]   ",
     " F       : with /R: round float samples to whole counts   ",
     " Q       : with /R: list the records, convert nothing     ",
-    " Tfmt    : output format gse1, cm6, int or ims [gse1]     ",
+    nullptr,  // the output formats' line, from the table of formats
     " S       : with /R: scale float samples into counts       ",
     " M       : every name is a header; Pn: with n threads     ",
     " --from T --to T : cut [from, to); T 2005-08-31T02:30:00,   ",
     "   \"2005/08/31 02:30:00\", @epoch seconds; --to +seconds    ",
     " --sta L --chan L: names, comma-separated, * and ? [all]  ",
     " --request F     : answer a REQUEST message (F; - stdin)   ",
+    " --encoding E    : miniSEED steim2, steim1, int32 [steim2]",
+    " --reclen N      : miniSEED record bytes, 256..65536 [4096]",
+    " --net N --loc L : network, location codes [affiliation]  ",
+    " --rename A=B,A.C=B.D: stations (channels) renamed        ",
 };
+
+// The usage screen's lines for /T: the formats of the table, on one line while they fit it,
+// else on as many as they take.
+std::vector<std::string> format_usage() {
+  constexpr std::size_t kWidth = 58;
+  const std::string words = gse::format_names() + " [" + gse::output_formats()[0].name + "]";
+  for (const char* lead : {" Tfmt    : output format ", " Tfmt    : output "}) {
+    if (std::string line = lead + words; line.size() <= kWidth) return {line};
+  }
+  std::vector<std::string> lines{" Tfmt    : output"};
+  for (std::size_t begin = 0; begin < words.size();) {
+    std::size_t end = std::min(words.find(' ', begin), words.size());
+    std::string_view word(words.data() + begin, end - begin);
+    if (lines.back().size() + 1 + word.size() > kWidth) lines.emplace_back(10, ' ');
+    lines.back().append(" ").append(word);
+    begin = end + 1;
+  }
+  return lines;
+}
 
 [[noreturn]] void show_usage(common::Console& console, int status) {
   static const common::Format banner = common::Format::parse("(/,A60,/)");
   static const common::Format line = common::Format::parse("(A60)");
   // Each line is held in a 60-character field, so it ends with two more blanks.
-  auto field = [](const char* text) { return common::pad_or_cut(text, 60); };
-  console.write_records(common::write(banner, {std::string_view(field(kUsage[0]))}));
+  auto put = [&](const common::Format& format, std::string_view text) {
+    console.write_records(common::write(format, {std::string_view(common::pad_or_cut(text, 60))}));
+  };
+  put(banner, kUsage[0]);
   for (std::size_t i = 1; i < std::size(kUsage); ++i) {
-    console.write_records(common::write(line, {std::string_view(field(kUsage[i]))}));
+    if (kUsage[i]) {
+      put(line, kUsage[i]);
+    } else {
+      for (const std::string& text : format_usage()) put(line, text);
+    }
   }
   common::stop(std::string(57, ' '), status);
 }
@@ -155,17 +184,20 @@ void convert_default(const Settings& settings, common::Console& console) {
   trace.whole_second_start = *start;
   trace.to_the_millisecond = false;
   trace.start = gse::block_start(record.time, record.samprate, *window, true).value_or(*start);
+  trace.start_us = start_microseconds(record.time, record.samprate, window->first);
+  apply_identity(settings.identity, record.sta, record.chan, "", trace);
   trace.day_text =
       gse::block_day_text(record.jdate, start->year, window->first == 1, start->day_of_year);
   trace.first_sample = window->first;
   trace.samples = samples.span();
-  std::unique_ptr<gse::Writer> writer = settings.format->make();
+  std::unique_ptr<gse::Writer> writer = settings.format->make(settings.writer_options);
   if (std::optional<std::string> why = writer->refusal(trace)) {
     common::stop(" Error: " + common::printable(*why), common::kFailure);
   }
 
-  std::string name =
-      settings.OutFile ? *settings.OutFile : gse::default_output_name(record.dfile, trace.day_text);
+  std::string name = settings.OutFile ? *settings.OutFile
+                                      : gse::default_output_name(record.dfile, trace.day_text,
+                                                                 settings.format->extension);
   std::string output_path =
       settings.OutFile ? driver::output_path(settings) : join_path(settings.dirout, name);
   for (const auto& [input, what] :
@@ -176,7 +208,8 @@ void convert_default(const Settings& settings, common::Console& console) {
       common::stop(kOpenOutputFailed, common::kFailure);
     }
   }
-  std::unique_ptr<common::OutputFile> output = open_output(output_path, console);
+  std::unique_ptr<common::OutputFile> output =
+      open_output(output_path, *settings.format->kind, console);
   gse::BlockResult result{false, 0};
   if (writer->start_file(*output, file_name(output_path))) {
     result = writer->write_block(trace, *output);
@@ -203,11 +236,18 @@ int run(const std::vector<std::string>& args, common::Console& console) {
         show_usage(console, common::kSuccess);
       case Action::kShowUsageFailed:
         show_usage(console, common::kFailure);
-      case Action::kShowVersion:
+      case Action::kShowVersion: {
+        // The formats this build writes, on a line of their own.
+        std::string formats = "formats:";
+        for (const gse::OutputFormat& format : gse::output_formats()) {
+          if (format.make) formats.append(" ").append(format.name);
+        }
+        const std::string end(common::kAddedLineEnd);
         common::stop_plain(std::string("wavconv " WAVCONV_VERSION " (") +
                                (gse::best_kernel() == gse::Kernel::kAvx2 ? "avx2" : "scalar") +
-                               ")" + std::string(common::kAddedLineEnd),
+                               ")" + end + formats + end,
                            common::kSuccess);
+      }
       case Action::kUnknownOption:
         common::stop_with_error(
             common::error_line("unknown option " + common::printable(settings.unknown) +
@@ -226,13 +266,9 @@ int run(const std::vector<std::string>& args, common::Console& console) {
       case Action::kNeedsOption:
         common::stop_with_error(common::error_line(settings.needs), common::kFailure);
       case Action::kUnknownFormat: {
-        std::string names;
-        for (const gse::OutputFormat& format : gse::output_formats()) {
-          names += (names.empty() ? "" : ", ") + std::string(format.name);
-        }
         common::stop_with_error(
             common::error_line("unknown output type " + common::printable(settings.unknown_format) +
-                               ": " + names),
+                               ": " + gse::format_names(", ")),
             common::kFailure);
       }
       case Action::kConvert:

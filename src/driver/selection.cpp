@@ -1,6 +1,8 @@
 #include "driver/selection.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <numeric>
 
@@ -242,6 +244,15 @@ std::string time_text(Microseconds time) {
     std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ".%s", fraction.c_str());
   }
   return text;
+}
+
+std::int64_t start_microseconds(double time, double rate, std::int64_t first) {
+  auto nearest = [](double value) {
+    constexpr double kLimit = 9.2e18;
+    return static_cast<std::int64_t>(std::llround(std::clamp(value, -kLimit, kLimit)));
+  };
+  const double offset = rate > 0 ? static_cast<double>(first - 1) * 1e6 / rate : 0;
+  return nearest(time * 1e6) + nearest(offset);
 }
 
 }  // namespace wavconv::driver

@@ -41,6 +41,11 @@ struct Selection {
   std::string text;  // how it was asked for, for messages (" --from ... --sta ...")
 };
 
+// The time of sample `first` (from 1) of a record starting at `time` (epoch seconds) at `rate`
+// samples a second, to the nearest microsecond; a time beyond the 64-bit range of microseconds
+// gives its nearest end.
+std::int64_t start_microseconds(double time, double rate, std::int64_t first);
+
 // Comma-separated names ("ARCES,FI*"), blanks around each dropped; empty ones skipped.
 std::vector<std::string> split_list(std::string_view text);
 

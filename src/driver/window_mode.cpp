@@ -128,7 +128,7 @@ class WindowRun {
   css::StationTables tables_;
   bool tables_loaded_ = false, table_refused_ = false;
   std::unordered_set<std::string> header_stations_;  // every station the header names
-  RunFiles files_;
+  RunFiles files_{*settings_.format->kind};
   // The cut being made.
   const Selection* selection_ = nullptr;
   gse::Writer* writer_ = nullptr;
@@ -162,8 +162,8 @@ std::optional<Piece> WindowRun::select(std::int64_t number, std::string_view lin
   std::optional<css::FieldError> unread = css::parse_record(line, piece.fields);
   piece.sta = std::string(common::cut_at_blank(piece.fields.sta));
   piece.chan = std::string(common::cut_at_blank(piece.fields.chan));
-  piece.label = " Record " + std::to_string(number) + " (" + common::printable(piece.sta) + " " +
-                common::printable(piece.chan) + "): ";
+  piece.label = " Record " + std::to_string(number) + " (" +
+                names_shown(settings_.identity, piece.fields.sta, piece.fields.chan) + "): ";
   piece.source = locate(header_path_, piece.fields);
   files_.add_input(piece.source.path);
   // A record that cannot be placed in time is reported: it may hold the window.
@@ -264,32 +264,38 @@ std::optional<css::Refusal> WindowRun::write_block(std::vector<Piece*>& pieces) 
   common::Trace trace = css::trace_of(first.fields);
   const Microseconds start = sample_time(first, first.span.first);
   trace.start = block_calendar(start);
+  trace.start_us = start;
   trace.whole_second_start = trace.start;
   trace.day_text = gse::day_of_year_text(trace.start.day_of_year);
   trace.first_sample = first.span.first + 1;
   trace.samples = samples;
-  if (tables_.any()) {
+  std::string network;
+  if (tables_.any() || tables_.any_network()) {
     common::Calendar day = common::to_calendar(start / 1000000 - (start % 1000000 < 0));
-    trace.placement =
-        tables_.find(first.fields.sta, first.fields.chan, day.year * 1000 + day.day_of_year, false)
-            .placement;
+    css::StationTables::Found found =
+        tables_.find(first.fields.sta, first.fields.chan, day.year * 1000 + day.day_of_year, false);
+    trace.placement = found.placement;
+    network = found.network;
   }
+  apply_identity(settings_.identity, first.fields.sta, first.fields.chan, network, trace);
   if (std::optional<std::string> why = writer_->refusal(trace)) return css::Refusal{*why};
   if (one_output_) {
-    one_output_->put(console_, [&](common::LineSink& sink) {
-      const bool ok = sink.put_lines(section_) && writer_->write_block(trace, sink).written;
+    one_output_->put(console_, [&](common::Sink& sink) {
+      const bool ok = sink.put_bytes(section_) && writer_->write_block(trace, sink).written;
       section_.clear();
       return ok;
     });
     return std::nullopt;
   }
-  std::string name = gse::record_output_name(first.fields.sta, first.fields.chan, trace.start);
+  std::string name =
+      gse::record_output_name(trace.sta, trace.chan, trace.start, settings_.format->extension);
   std::string path = join_path(settings_.dirout, name);
   if (settings_.query) return files_.query(path, console_);
   std::uint64_t key = 0;
   if (std::optional<css::Refusal> refusal = files_.claim(path, key)) return refusal;
   std::string refusal;
-  std::unique_ptr<common::OutputFile> output = open_output(path, console_, &refusal);
+  std::unique_ptr<common::OutputFile> output =
+      open_output(path, *settings_.format->kind, console_, &refusal);
   if (!output) return css::Refusal{"output " + path + ": " + refusal};
   if (!(writer_->start_file(*output, name) && writer_->write_block(trace, *output).written &&
         writer_->end_file(*output) && output->close())) {
@@ -452,12 +458,12 @@ void answer_request(const Settings& settings, common::Console& console) {
   WindowRun run(settings, join_path(settings.dirin, settings.InHFile), console, wanted);
   // The message is one output: its own lines and the blocks of every answered line, each
   // written by the writer of its subformat (which adds nothing around its blocks).
-  std::unique_ptr<gse::Writer> cm6 = gse::find_output_format("cm6")->make();
-  std::unique_ptr<gse::Writer> int_writer = gse::find_output_format("int")->make();
+  std::unique_ptr<gse::Writer> cm6 = gse::find_output_format("cm6")->make({});
+  std::unique_ptr<gse::Writer> int_writer = gse::find_output_format("int")->make({});
   const std::string path = settings.OutFile ? output_path(settings) : "/dev/stdout";
-  OneOutput output(path, *cm6, settings.query);
+  OneOutput output(path, *cm6, common::kGseFile, settings.query);
   auto put = [&](const std::string& lines) {
-    output.put(console, [&](common::LineSink& sink) { return sink.put_lines(lines); });
+    output.put(console, [&](common::Sink& sink) { return sink.put_bytes(lines); });
   };
   // Named after the output file as /Tims names its message, or after the request's id.
   const std::string id = gse::message_id(
@@ -498,9 +504,10 @@ void answer_request(const Settings& settings, common::Console& console) {
 void convert_window(const Settings& settings, common::Console& console) {
   WindowRun run(settings, join_path(settings.dirin, settings.InHFile), console,
                 {settings.selection.sta_list});
-  std::unique_ptr<gse::Writer> writer = settings.format->make();
+  std::unique_ptr<gse::Writer> writer = settings.format->make(settings.writer_options);
   std::optional<OneOutput> one_output;
-  if (settings.OutFile) one_output.emplace(output_path(settings), *writer, settings.query);
+  if (settings.OutFile)
+    one_output.emplace(output_path(settings), *writer, *settings.format->kind, settings.query);
   WindowRun::Cut cut = run.cut(settings.selection, *writer, one_output ? &*one_output : nullptr);
   if (cut.pieces == 0) {
     common::stop_with_error(

@@ -118,8 +118,8 @@ class Gse1Writer : public Writer {
     if (end == text.c_str() || calib == 0 || shown == 0) return std::nullopt;
     return std::fabs(shown - calib) / std::fabs(calib);
   }
-  bool start_file(common::LineSink&, std::string_view) override { return true; }
-  BlockResult write_block(const common::Trace& trace, common::LineSink& sink) override {
+  bool start_file(common::Sink&, std::string_view) override { return true; }
+  BlockResult write_block(const common::Trace& trace, common::Sink& sink) override {
     BlockResult result{false, 0};
     if (!sink.put_line(wid1_line(trace, static_cast<std::int64_t>(trace.samples.size())))) {
       return result;
@@ -132,11 +132,13 @@ class Gse1Writer : public Writer {
     result.written = true;
     return result;
   }
-  bool end_file(common::LineSink& sink) override { return sink.put_line(stop_line()); }
+  bool end_file(common::Sink& sink) override { return sink.put_line(stop_line()); }
 };
 
 }  // namespace
 
-std::unique_ptr<Writer> make_gse1_writer() { return std::make_unique<Gse1Writer>(); }
+std::unique_ptr<Writer> make_gse1_writer(const WriterOptions&) {
+  return std::make_unique<Gse1Writer>();
+}
 
 }  // namespace wavconv::gse

@@ -84,8 +84,8 @@ char* format_full_lines(Kernel kernel, const std::int32_t* values, std::size_t l
   return out;
 }
 
-bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& sink,
-                      Checksum& checksum, std::int64_t& too_wide, Kernel kernel) {
+bool write_data_lines(std::span<const std::int32_t> samples, common::Sink& sink, Checksum& checksum,
+                      std::int64_t& too_wide, Kernel kernel) {
   if (samples.empty()) return sink.put_line("");
   constexpr std::size_t kLinesPerChunk = 3000;  // about 240 KiB of text
   const std::size_t lines = (samples.size() + kValuesPerLine - 1) / kValuesPerLine;
@@ -110,7 +110,7 @@ bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& s
     }
     if (start != own.get()) {
       sink.commit(static_cast<std::size_t>(out - start));
-    } else if (!sink.put_lines(std::string_view(start, out - start))) {
+    } else if (!sink.put_bytes(std::string_view(start, out - start))) {
       return false;
     }
   }

@@ -59,7 +59,7 @@ char* format_full_lines(Kernel kernel, const std::int32_t* values, std::size_t l
 // The samples as "(10i8)" lines, the last line as long as its values, each ended by CR LF; one
 // empty line when there are none. Adds every sample to `checksum`. False on the first failed
 // write.
-bool write_data_lines(std::span<const std::int32_t> samples, common::LineSink& sink,
-                      Checksum& checksum, std::int64_t& too_wide, Kernel kernel = best_kernel());
+bool write_data_lines(std::span<const std::int32_t> samples, common::Sink& sink, Checksum& checksum,
+                      std::int64_t& too_wide, Kernel kernel = best_kernel());
 
 }  // namespace wavconv::gse

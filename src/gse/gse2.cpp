@@ -49,8 +49,9 @@ std::optional<std::string> wid2_refusal(const common::Trace& t) {
   if (sta.size() > 5) return "station " + common::printable(sta) + " is longer than 5 characters";
   if (chan.size() > 3) return "channel " + common::printable(chan) + " is longer than 3 characters";
   // A control character would break the line (a CR in a file of LF lines, a form feed...).
-  for (const auto& [what, text] : {std::pair{"station", &sta}, std::pair{"channel", &chan},
-                                   std::pair{"instrument type", &t.instype}}) {
+  for (const auto& [what, text] :
+       {std::pair{"station", &sta}, std::pair{"channel", &chan},
+        std::pair{"instrument type", &t.instype}, std::pair{"network", &t.net}}) {
     for (unsigned char c : *text) {
       if ((c < ' ' && c != '\0') || c == 0x7f) {
         return std::string(what) + " " + common::printable(word(*text)) +
@@ -107,11 +108,14 @@ std::string wid2_line(const common::Trace& t, const char* data_format) {
   return line;
 }
 
-// Network (unknown), coordinates (WGS-84 when both are known), elevation and emplacement depth
-// in km; what is unknown is blank, but for one of elevation and depth when the other is known.
-std::string sta2_line(const common::Placement& p) {
+// Network (blank when unknown), coordinates (WGS-84 when both are known), elevation and
+// emplacement depth in km; what is unknown is blank, but for one of elevation and depth when the
+// other is known.
+std::string sta2_line(const common::Trace& t) {
+  const common::Placement& p = t.placement;
   std::string line(60, ' ');
   place(line, 1, "STA2");
+  place(line, 6, t.net);
   place(line, 16, known(p.latitude, "%9.5f", 9));
   place(line, 26, known(p.longitude, "%10.5f", 10));
   if (p.latitude && p.longitude) place(line, 37, "WGS-84");
@@ -130,7 +134,7 @@ std::string sta2_line(const common::Placement& p) {
 // one (else into a buffer of its own): format(begin, end, out) writes the characters of samples
 // begin..end-1 at `out`, at most `room` bytes, and returns their end.
 template <typename Format>
-bool write_in_pieces(std::size_t count, std::size_t chunk, std::size_t room, common::LineSink& sink,
+bool write_in_pieces(std::size_t count, std::size_t chunk, std::size_t room, common::Sink& sink,
                      Format&& format) {
   std::unique_ptr<char[]> own;
   for (std::size_t begin = 0; begin < count; begin += chunk) {
@@ -143,7 +147,7 @@ bool write_in_pieces(std::size_t count, std::size_t chunk, std::size_t room, com
     std::size_t used = static_cast<std::size_t>(stop - start);
     if (start != own.get()) {
       sink.commit(used);
-    } else if (!sink.put_lines(std::string_view(start, used))) {
+    } else if (!sink.put_bytes(std::string_view(start, used))) {
       return false;
     }
   }
@@ -151,7 +155,7 @@ bool write_in_pieces(std::size_t count, std::size_t chunk, std::size_t room, com
 }
 
 // CM6 characters in lines of 80, the checksum of the samples in the same pass.
-bool write_cm6(std::span<const std::int32_t> samples, common::LineSink& sink,
+bool write_cm6(std::span<const std::int32_t> samples, common::Sink& sink,
                std::int64_t& checksum_value) {
   constexpr std::size_t kChunk = 16384;
   constexpr std::size_t kRoom = kChunk * kCm6MaxChars * 81 / 80 + 16;
@@ -197,7 +201,7 @@ inline void put_digits(char* end, std::uint32_t u) {
 
 // The samples in decimal, one blank between them, lines of at most 80 characters ended by LF;
 // their checksum in the same pass.
-bool write_int(std::span<const std::int32_t> samples, common::LineSink& sink,
+bool write_int(std::span<const std::int32_t> samples, common::Sink& sink,
                std::int64_t& checksum_value) {
   constexpr std::size_t kChunk = 16384;
   constexpr std::size_t kRoom = kChunk * 12 + 16;  // a sign, ten digits and a blank or LF each
@@ -253,22 +257,22 @@ class Gse2Writer : public Writer {
     if (text.size() > 10 || calib == 0 || shown == 0 || !std::isfinite(shown)) return std::nullopt;
     return std::fabs(shown - calib) / std::fabs(calib);
   }
-  bool start_file(common::LineSink&, std::string_view) override { return true; }
-  BlockResult write_block(const common::Trace& trace, common::LineSink& sink) override {
+  bool start_file(common::Sink&, std::string_view) override { return true; }
+  BlockResult write_block(const common::Trace& trace, common::Sink& sink) override {
     BlockResult result{false, 0};
     std::string head =
-        wid2_line(trace, cm6_ ? "CM6" : "INT") + "\n" + sta2_line(trace.placement) + "\nDAT2\n";
-    if (!sink.put_lines(head)) return result;
+        wid2_line(trace, cm6_ ? "CM6" : "INT") + "\n" + sta2_line(trace) + "\nDAT2\n";
+    if (!sink.put_bytes(head)) return result;
     std::int64_t checksum = 0;
     if (cm6_ ? !write_cm6(trace.samples, sink, checksum)
              : !write_int(trace.samples, sink, checksum)) {
       return result;
     }
-    if (!sink.put_lines(format("CHK2 %8lld\n", static_cast<long long>(checksum)))) return result;
+    if (!sink.put_bytes(format("CHK2 %8lld\n", static_cast<long long>(checksum)))) return result;
     result.written = true;
     return result;
   }
-  bool end_file(common::LineSink&) override { return true; }
+  bool end_file(common::Sink&) override { return true; }
 
  private:
   bool cm6_;
@@ -305,17 +309,23 @@ namespace {
 class ImsWriter : public Gse2Writer {
  public:
   ImsWriter() : Gse2Writer(true) {}
-  bool start_file(common::LineSink& sink, std::string_view name) override {
-    return sink.put_lines(data_message_head("IMS2.0", message_id(name)) +
+  bool start_file(common::Sink& sink, std::string_view name) override {
+    return sink.put_bytes(data_message_head("IMS2.0", message_id(name)) +
                           waveform_section("IMS2.0", "CM6"));
   }
-  bool end_file(common::LineSink& sink) override { return sink.put_lines(kMessageEnd); }
+  bool end_file(common::Sink& sink) override { return sink.put_bytes(kMessageEnd); }
 };
 
 }  // namespace
 
-std::unique_ptr<Writer> make_cm6_writer() { return std::make_unique<Gse2Writer>(true); }
-std::unique_ptr<Writer> make_int_writer() { return std::make_unique<Gse2Writer>(false); }
-std::unique_ptr<Writer> make_ims_writer() { return std::make_unique<ImsWriter>(); }
+std::unique_ptr<Writer> make_cm6_writer(const WriterOptions&) {
+  return std::make_unique<Gse2Writer>(true);
+}
+std::unique_ptr<Writer> make_int_writer(const WriterOptions&) {
+  return std::make_unique<Gse2Writer>(false);
+}
+std::unique_ptr<Writer> make_ims_writer(const WriterOptions&) {
+  return std::make_unique<ImsWriter>();
+}
 
 }  // namespace wavconv::gse

@@ -34,7 +34,8 @@ bool is_separator(char c) {
 
 }  // namespace
 
-std::string default_output_name(std::string_view dfile, std::string_view day_text) {
+std::string default_output_name(std::string_view dfile, std::string_view day_text,
+                                std::string_view extension) {
   constexpr std::size_t kNameLength = 32;
   // Only the last component of a dfile path names the output, so that it lands in the output
   // directory whatever the header says.
@@ -48,7 +49,7 @@ std::string default_output_name(std::string_view dfile, std::string_view day_tex
   std::string name = common::pad_or_cut(dfile, kNameLength);
   std::size_t p = name.find_first_of(std::string_view(". \0", 3));
   if (p != std::string::npos) {
-    std::string suffix = std::string("_").append(day_text).append(".gse");
+    std::string suffix = std::string("_").append(day_text).append(".").append(extension);
     name.replace(p, std::min(suffix.size(), kNameLength - p), suffix.substr(0, kNameLength - p));
   }
   // Text past a blank that the suffix wrote over may hold a separator: the name ends there.
@@ -60,7 +61,7 @@ std::string default_output_name(std::string_view dfile, std::string_view day_tex
 }
 
 std::string record_output_name(std::string_view sta, std::string_view chan,
-                               const common::Calendar& start) {
+                               const common::Calendar& start, std::string_view extension) {
   auto safe = [](std::string_view text) {
     std::string out(common::cut_at_blank(text));
     for (char& c : out) {
@@ -74,7 +75,7 @@ std::string record_output_name(std::string_view sta, std::string_view chan,
   long long year = start.year;
   std::snprintf(when, sizeof when, "%s%04lld%03d_%02d%02d%02d", year < 0 ? "-" : "",
                 year < 0 ? -year : year, start.day_of_year, start.hour, start.minute, start.second);
-  return safe(sta) + "_" + safe(chan) + "_" + when + ".gse";
+  return safe(sta) + "_" + safe(chan) + "_" + when + "." + std::string(extension);
 }
 
 }  // namespace wavconv::gse

@@ -18,14 +18,15 @@ std::string block_day_text(std::int32_t jdate, std::int64_t year, bool starts_at
 
 // The default output name from `dfile` (32 columns), or from its last path component when its
 // text up to the first blank or NUL holds a "/" ("\" too on Windows): "_", the day text, "."
-// and "gse" written over its first ".", blank or NUL, characters past column 32 dropped, the
-// rest kept; then cut at its first blank, NUL or separator.
-std::string default_output_name(std::string_view dfile, std::string_view day_text);
+// and the format's `extension` ("gse") written over its first ".", blank or NUL, characters past
+// column 32 dropped, the rest kept; then cut at its first blank, NUL or separator.
+std::string default_output_name(std::string_view dfile, std::string_view day_text,
+                                std::string_view extension);
 
-// A record's own output name: "<sta>_<chan>_<yyyy><ddd>_<hh><mm><ss>.gse", `sta` and `chan`
+// A record's own output name: "<sta>_<chan>_<yyyy><ddd>_<hh><mm><ss>.<extension>", `sta` and `chan`
 // cut at their first blank, each character other than a letter, digit, "-" or "." made "_", and
 // a leading "." too (no hidden files).
 std::string record_output_name(std::string_view sta, std::string_view chan,
-                               const common::Calendar& start);
+                               const common::Calendar& start, std::string_view extension);
 
 }  // namespace wavconv::gse

@@ -32,12 +32,12 @@ TEST(OutputFileBuffer, PiecesArriveInOrderAcrossEveryBufferEdge) {
     testing::TempDir dir;
     std::unique_ptr<OutputFile> file;
     int error = 0;
-    ASSERT_EQ(OutputFile::open(dir.file("out"), file, error), OutputFile::Open::kOpened);
+    ASSERT_EQ(OutputFile::open(dir.file("out"), kGseFile, file, error), OutputFile::Open::kOpened);
     std::string expected;
     char seed = 'A';
     for (std::size_t size : sizes) {
       std::string text = piece(size, seed++);
-      ASSERT_TRUE(file->put_lines(text));
+      ASSERT_TRUE(file->put_bytes(text));
       expected += text;
     }
     ASSERT_TRUE(file->close());
@@ -55,14 +55,14 @@ TEST(OutputFileReplace, WholeOrNotAtAllThroughLinksKeepingPermissions) {
   int error = 0;
   {
     std::unique_ptr<OutputFile> file;
-    ASSERT_EQ(OutputFile::open(dir.file("link"), file, error), OutputFile::Open::kOpened);
+    ASSERT_EQ(OutputFile::open(dir.file("link"), kGseFile, file, error), OutputFile::Open::kOpened);
     ASSERT_TRUE(file->put_line("new"));
     EXPECT_EQ(testing::snapshot(dir.path()).size(), 3u);  // the temporary file beside "old"
   }  // dropped without close(): nothing changes
   EXPECT_EQ(testing::snapshot(dir.path()).size(), 2u);
   EXPECT_EQ(dir.read("old"), "WID1 keep");
   std::unique_ptr<OutputFile> file;
-  ASSERT_EQ(OutputFile::open(dir.file("link"), file, error), OutputFile::Open::kOpened);
+  ASSERT_EQ(OutputFile::open(dir.file("link"), kGseFile, file, error), OutputFile::Open::kOpened);
   ASSERT_TRUE(file->put_line("new") && file->close());
   EXPECT_TRUE(fs::is_symlink(dir.file("link")));
   EXPECT_EQ(dir.read("old"), "new\r\n");
@@ -82,9 +82,9 @@ TEST(OutputFileReplace, OnlyGseFilesAreReplaced) {
       {"WID2 x", OutputFile::Open::kOpened},
       {"BEGIN IMS2.0", OutputFile::Open::kOpened},
       {"DATA_TYPE W", OutputFile::Open::kOpened},
-      {"WID", OutputFile::Open::kNotGse},
-      {"ABC    BHZ", OutputFile::Open::kNotGse},
-      {" WID1", OutputFile::Open::kNotGse},
+      {"WID", OutputFile::Open::kNotOfKind},
+      {"ABC    BHZ", OutputFile::Open::kNotOfKind},
+      {" WID1", OutputFile::Open::kNotOfKind},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.old);
@@ -92,7 +92,7 @@ TEST(OutputFileReplace, OnlyGseFilesAreReplaced) {
     dir.write("out", c.old);
     std::unique_ptr<OutputFile> file;
     int error = 0;
-    ASSERT_EQ(OutputFile::open(dir.file("out"), file, error), c.result);
+    ASSERT_EQ(OutputFile::open(dir.file("out"), kGseFile, file, error), c.result);
     if (file) {
       ASSERT_TRUE(file->put_line("new") && file->close());
     }
@@ -109,7 +109,7 @@ TEST(OutputFileReplace, LongestNamesGetAShorterTemporaryName) {
     std::string name(length, 'n');
     std::unique_ptr<OutputFile> file;
     int error = 0;
-    ASSERT_EQ(OutputFile::open(dir.file(name), file, error), OutputFile::Open::kOpened);
+    ASSERT_EQ(OutputFile::open(dir.file(name), kGseFile, file, error), OutputFile::Open::kOpened);
     ASSERT_TRUE(file->put_line("new") && file->close());
     EXPECT_EQ(dir.read(name), "new\r\n");
   }
@@ -132,7 +132,7 @@ TEST(OutputFileReplace, PathsUpToTheSystemsLimit) {
     for (const char* text : {"WID1 first", "WID1 second"}) {
       std::unique_ptr<OutputFile> file;
       int error = 0;
-      ASSERT_EQ(OutputFile::open(path, file, error), OutputFile::Open::kOpened) << error;
+      ASSERT_EQ(OutputFile::open(path, kGseFile, file, error), OutputFile::Open::kOpened) << error;
       ASSERT_TRUE(file->put_line(text) && file->close()) << file->error();
       EXPECT_EQ(testing::read_file(path), std::string(text) + "\r\n");
     }
@@ -153,7 +153,7 @@ TEST(OutputFileReplace, NamedDescriptorsWrittenAsTheyAre) {
     SCOPED_TRACE(path);
     std::unique_ptr<OutputFile> file;
     int error = 0;
-    ASSERT_EQ(OutputFile::open(path, file, error), OutputFile::Open::kOpened);
+    ASSERT_EQ(OutputFile::open(path, kGseFile, file, error), OutputFile::Open::kOpened);
     ASSERT_TRUE(file->put_line("more") && file->close());
   }
   ::close(pipe_ends[1]);
@@ -165,7 +165,7 @@ TEST(OutputFileReplace, NamedDescriptorsWrittenAsTheyAre) {
   EXPECT_EQ(dir.read("log"), "WID1 first\r\nmore\r\nmore\r\n");
   std::unique_ptr<OutputFile> file;
   int error = 0;
-  EXPECT_EQ(OutputFile::open("/dev/fd/999", file, error), OutputFile::Open::kFailed);
+  EXPECT_EQ(OutputFile::open("/dev/fd/999", kGseFile, file, error), OutputFile::Open::kFailed);
   EXPECT_EQ(error, EBADF);
 }
 
@@ -187,7 +187,7 @@ TEST(OutputFileReplace, LinksInSharedFoldersFollowedOnlyWhereTheKernelWould) {
     for (const char* link : {"shared/out", "shared/dangling"}) {
       std::unique_ptr<OutputFile> file;
       int error = 0;
-      EXPECT_EQ(OutputFile::open(dir.file(link), file, error),
+      EXPECT_EQ(OutputFile::open(dir.file(link), kGseFile, file, error),
                 owner == 0 ? OutputFile::Open::kOpened : OutputFile::Open::kSharedLink);
     }
   }

@@ -408,13 +408,15 @@ TEST(Readers, TimesFromTheSamprateAsRead) {
   }
 }
 
-// --version wins over everything else, and names the data-line kernel; its line ends with LF.
-TEST(Version, NamesTheKernelOnALineOfItsOwn) {
+// --version wins over everything else, and names the data-line kernel and the formats this
+// build writes; its lines end with LF.
+TEST(Version, NamesTheKernelAndTheFormats) {
   TempDir dir;
   RunResult result = run_binary(dir.path(), {"hdr.wfdisc", "-o", "--version"});
   EXPECT_EQ(result.status, 0);
-  EXPECT_TRUE(result.out == "wavconv " WAVCONV_VERSION " (avx2)\n" ||
-              result.out == "wavconv " WAVCONV_VERSION " (scalar)\n")
+  const std::string formats = "formats: gse1 cm6 int ims mseed sac\n";
+  EXPECT_TRUE(result.out == "wavconv " WAVCONV_VERSION " (avx2)\n" + formats ||
+              result.out == "wavconv " WAVCONV_VERSION " (scalar)\n" + formats)
       << result.out;
   EXPECT_EQ(result.err, "");
 }

@@ -17,7 +17,7 @@ struct Result {
 Result scale(const char* format, std::vector<double> samples, float calib = 1.0f) {
   Result result;
   result.counts.resize(samples.size());
-  result.chosen = choose_scaling(samples, calib, *gse::find_output_format(format)->make(),
+  result.chosen = choose_scaling(samples, calib, *gse::find_output_format(format)->make({}),
                                  result.counts.data());
   return result;
 }

@@ -58,7 +58,7 @@ TEST(Block, FirstFailedWriteStopsTheBlock) {
   sink.fail_after = 3;  // WID1, line 2, DAT1
   common::Trace trace = example_trace();
   trace.samples = samples;
-  EXPECT_FALSE(find_output_format("gse1")->make()->write_block(trace, sink).written);
+  EXPECT_FALSE(find_output_format("gse1")->make({})->write_block(trace, sink).written);
   EXPECT_EQ(sink.text.size(), 3u * 82);
 }
 

@@ -25,7 +25,7 @@ common::Trace example_trace(const Samples& samples) {
 // The lines a writer gives for one file of `trace`.
 std::vector<std::string> lines_of(const char* format, const common::Trace& trace,
                                   const char* name = "out.gse") {
-  std::unique_ptr<Writer> writer = find_output_format(format)->make();
+  std::unique_ptr<Writer> writer = find_output_format(format)->make({});
   testing::StringLineSink sink;
   EXPECT_TRUE(writer->start_file(sink, name));
   EXPECT_TRUE(writer->write_block(trace, sink).written);
@@ -99,13 +99,13 @@ TEST(Cm6, TooLargeSecondDifferencesAreFoundIn64Bits) {
             (std::pair<std::size_t, std::int64_t>{0, -(1 << 27)}));
   Samples samples = {0, 1 << 26, 0};  // 0, 2^26, -2^27
   common::Trace trace = example_trace(samples);
-  EXPECT_EQ(*find_output_format("cm6")->make()->refusal(trace),
+  EXPECT_EQ(*find_output_format("cm6")->make({})->refusal(trace),
             "sample 3: second difference -134217728 is too large for CM6");
-  EXPECT_FALSE(find_output_format("int")->make()->refusal(trace));
+  EXPECT_FALSE(find_output_format("int")->make({})->refusal(trace));
   Samples largest = {0, (1 << 26) - 1, 1};  // 0, 2^26 - 1, -2^27 + 3: the writer keeps it
-  EXPECT_FALSE(find_output_format("cm6")->make()->refusal(example_trace(largest)));
+  EXPECT_FALSE(find_output_format("cm6")->make({})->refusal(example_trace(largest)));
   Samples exactly = {1 << 27};  // the first sample is its own second difference
-  EXPECT_EQ(*find_output_format("ims")->make()->refusal(example_trace(exactly)),
+  EXPECT_EQ(*find_output_format("ims")->make({})->refusal(example_trace(exactly)),
             "sample 1: second difference 134217728 is too large for CM6");
 }
 
@@ -121,7 +121,7 @@ TEST(Cm6, LongRandomTracesRoundTrip) {
       s = static_cast<std::int32_t>(v);
     }
     common::Trace trace = example_trace(samples);
-    ASSERT_FALSE(find_output_format("cm6")->make()->refusal(trace));
+    ASSERT_FALSE(find_output_format("cm6")->make({})->refusal(trace));
     std::vector<std::string> lines = lines_of("cm6", trace);
     std::vector<std::int64_t> decoded = testing::decode_cm6(data_of(lines));
     ASSERT_TRUE(std::equal(decoded.begin(), decoded.end(), samples.begin(), samples.end()));
@@ -151,7 +151,7 @@ TEST(Gse2, HeaderLinesColumnByColumn) {
 TEST(Gse2, StationChannelAndFieldsThatDoNotFit) {
   Samples samples = {0};
   common::Trace trace = example_trace(samples);
-  std::unique_ptr<Writer> writer = find_output_format("int")->make();
+  std::unique_ptr<Writer> writer = find_output_format("int")->make({});
   EXPECT_FALSE(writer->refusal(trace));
   trace.sta = "ABCDEF";
   EXPECT_EQ(*writer->refusal(trace), "station ABCDEF is longer than 5 characters");
@@ -174,7 +174,7 @@ TEST(Gse2, StationChannelAndFieldsThatDoNotFit) {
   EXPECT_FALSE(writer->refusal(trace));
   trace.samprate = 10000.0f;
   EXPECT_EQ(*writer->refusal(trace), "samprate 10000 does not fit WID2");
-  EXPECT_FALSE(find_output_format("gse1")->make()->refusal(trace));
+  EXPECT_FALSE(find_output_format("gse1")->make({})->refusal(trace));
   // A samprate WID2 would show as 0 or below: a reader would divide by it.
   trace.samprate = 4.9e-7;
   EXPECT_EQ(*writer->refusal(trace), "samprate 4.9e-07 shows as 0.000000 in WID2, not above 0");
@@ -229,7 +229,7 @@ TEST(Gse2, RefusedSampleCountedFromTheRecord) {
   Samples samples = {0, 0, 0, 200'000'000, 0};
   common::Trace trace = example_trace(samples);
   trace.first_sample = 1201;  // /J60 at 20 samples a second
-  EXPECT_EQ(*find_output_format("cm6")->make()->refusal(trace),
+  EXPECT_EQ(*find_output_format("cm6")->make({})->refusal(trace),
             "sample 1204: second difference 200000000 is too large for CM6");
 }
 
@@ -310,11 +310,11 @@ TEST(Ims, OneMessageNamedAfterTheOutput) {
 // The same samples written as GSE1.0 and as GSE2.0 read back the same.
 // A sink that offers room in place, as an output file does, so that the writers take the path
 // they take when writing a file.
-struct ReservingSink : common::LineSink {
+struct ReservingSink : common::Sink {
   std::string text;
   std::vector<char> room;
-  bool put_line(std::string_view line) override { return put_lines(std::string(line) + "\r\n"); }
-  bool put_lines(std::string_view lines) override {
+  bool put_line(std::string_view line) override { return put_bytes(std::string(line) + "\r\n"); }
+  bool put_bytes(std::string_view lines) override {
     text += lines;
     return true;
   }
@@ -372,8 +372,8 @@ void write_every_way(const Samples& samples) {
       SCOPED_TRACE(name);
       ReservingSink with_room;
       testing::StringLineSink without;
-      common::LineSink& sink = room ? static_cast<common::LineSink&>(with_room) : without;
-      std::unique_ptr<Writer> writer = find_output_format(name)->make();
+      common::Sink& sink = room ? static_cast<common::Sink&>(with_room) : without;
+      std::unique_ptr<Writer> writer = find_output_format(name)->make({});
       ASSERT_FALSE(writer->refusal(trace));
       ASSERT_TRUE(writer->write_block(trace, sink).written);
       const std::string& text = room ? with_room.text : without.text;
@@ -402,7 +402,7 @@ TEST(Formats, GseOneAndTwoHoldTheSameSamples) {
   common::Trace trace = example_trace(samples);
   trace.day_text = "043";
   testing::StringLineSink gse1;
-  ASSERT_TRUE(find_output_format("gse1")->make()->write_block(trace, gse1).written);
+  ASSERT_TRUE(find_output_format("gse1")->make({})->write_block(trace, gse1).written);
   Samples from_gse1;
   std::size_t pos = 3 * 82;
   while (gse1.text.compare(pos, 4, "CHK1") != 0) {

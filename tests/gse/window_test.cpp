@@ -79,16 +79,18 @@ TEST(OutputName, DayTextAndDefaultName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dfile);
-    EXPECT_EQ(default_output_name(c.dfile, "043"), c.expected);
+    EXPECT_EQ(default_output_name(c.dfile, "043", "gse"), c.expected);
   }
 }
 
 TEST(OutputName, RecordNameFromStationChannelAndStart) {
   common::Calendar start = common::to_calendar(981947229);
-  EXPECT_EQ(record_output_name("ABC   ", "BHZ     ", start), "ABC_BHZ_2001043_030709.gse");
-  EXPECT_EQ(record_output_name("A/B*  ", "B.Z-1 x ", start), "A_B__B.Z-1_2001043_030709.gse");
-  EXPECT_EQ(record_output_name(".BC", ".HZ", start), "_BC__HZ_2001043_030709.gse");  // no hidden
-  EXPECT_EQ(record_output_name("X", "Y", common::to_calendar(-62167219200 - 86400)),
+  EXPECT_EQ(record_output_name("ABC   ", "BHZ     ", start, "gse"), "ABC_BHZ_2001043_030709.gse");
+  EXPECT_EQ(record_output_name("A/B*  ", "B.Z-1 x ", start, "mseed"),
+            "A_B__B.Z-1_2001043_030709.mseed");
+  EXPECT_EQ(record_output_name(".BC", ".HZ", start, "gse"),
+            "_BC__HZ_2001043_030709.gse");  // no hidden
+  EXPECT_EQ(record_output_name("X", "Y", common::to_calendar(-62167219200 - 86400), "gse"),
             "X_Y_-0001365_000000.gse");  // the year before year 0, four digits
 }
 

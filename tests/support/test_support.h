@@ -14,11 +14,11 @@
 namespace wavconv::testing {
 
 // Lines kept in memory; with `fail_after` of 0 or more, writes fail after that many pieces.
-struct StringLineSink : common::LineSink {
+struct StringLineSink : common::Sink {
   std::string text;
   int fail_after = -1;
-  bool put_line(std::string_view line) override { return put_lines(std::string(line) + "\r\n"); }
-  bool put_lines(std::string_view lines) override {
+  bool put_line(std::string_view line) override { return put_bytes(std::string(line) + "\r\n"); }
+  bool put_bytes(std::string_view lines) override {
     if (fail_after == 0) return false;
     if (fail_after > 0) --fail_after;
     text += lines;
