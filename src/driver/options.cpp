@@ -312,7 +312,11 @@ std::optional<std::string> read_output_options(
       settings.writer_options.record_length = length;
     } else if (name == "--net" || name == "--loc") {
       if (std::optional<std::string> why = check_code(name, *value)) return why;
-      (name == "--net" ? settings.identity.net : settings.identity.loc) = *value;
+      if (name == "--net") {
+        settings.identity.net = *value;
+      } else {
+        settings.identity.loc = *value;
+      }
     } else if (std::optional<std::string> why = read_renames(*value, settings.identity.renames)) {
       return why;
     }

@@ -349,6 +349,21 @@ WindowRun::Cut WindowRun::cut(const Selection& selection, gse::Writer& writer,
     if (a.chan != b.chan) return a.chan < b.chan;
     return a.start < b.start;
   });
+  if (one_output_ && writer.one_trace_per_file()) {
+    // The blocks as they would be joined, before anything is read or written.
+    std::int64_t blocks = 0;
+    const Piece* previous = nullptr;
+    for (const Piece& piece : pieces) {
+      if (piece.refusal) continue;
+      std::string why;
+      if (!previous || previous->sta != piece.sta || previous->chan != piece.chan ||
+          !joins(*previous, piece, why)) {
+        ++blocks;
+      }
+      previous = &piece;
+    }
+    if (blocks > 1) stop_one_trace_per_file(*settings_.format, blocks, "blocks");
+  }
   if (settings_.query) {
     console_.write_line(
         " Record n (STA CHAN): first sample, samples in the window of nsamp, path, verdict");

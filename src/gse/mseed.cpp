@@ -39,15 +39,13 @@ namespace {
 constexpr std::int64_t kSteim2Lowest = -(std::int64_t{1} << 29);
 constexpr std::int64_t kSteim2Highest = (std::int64_t{1} << 29) - 1;
 
-// The first sample whose difference from the one before is beyond [lowest, highest]; the first
-// sample is taken against 0, as the packing takes it.
+// The first sample whose difference from the one before is beyond [lowest, highest] (a trace's
+// first sample is written whole, whatever its value).
 std::optional<std::size_t> difference_beyond(std::span<const std::int32_t> samples,
                                              std::int64_t lowest, std::int64_t highest) {
-  std::int64_t previous = 0;
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    const std::int64_t difference = samples[i] - previous;
+  for (std::size_t i = 1; i < samples.size(); ++i) {
+    const std::int64_t difference = std::int64_t{samples[i]} - samples[i - 1];
     if (difference < lowest || difference > highest) return i;
-    previous = samples[i];
   }
   return std::nullopt;
 }
@@ -98,6 +96,7 @@ class MseedWriter : public Writer {
     if (t.start.year < 1 || t.start.year > 9999) {
       return "the start year " + std::to_string(t.start.year) + " cannot be written in miniSEED";
     }
+    if (t.count() == 0) return "no samples: a miniSEED record holds at least one";
     if (t.reals.empty()) {
       if (auto at = beyond(t.samples)) {
         return "sample " + std::to_string(static_cast<std::int64_t>(*at) + t.first_sample) +
@@ -140,6 +139,13 @@ class MseedWriter : public Writer {
     msr->reclen = record_length_;
     msr->byteorder = 1;
     msr->sequence_number = sequence_;
+    // Blockette 1001 carries each record's start to the microsecond (the fixed header holds
+    // tenths of milliseconds); libmseed fills it in as it packs.
+    blkt_1001_s microseconds{};
+    if (!msr_addblockette(msr.get(), reinterpret_cast<char*>(&microseconds), sizeof microseconds,
+                          1001, 0)) {
+      return result;
+    }
     std::vector<float> floats;
     if (!t.reals.empty() && t.real_width == 4) {
       // Each value came from 4 bytes: the float holds it exactly.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "gse/writer.h"
 #include "test_support.h"
 
 namespace wavconv::common {
@@ -69,6 +70,44 @@ TEST(OutputFileReplace, WholeOrNotAtAllThroughLinksKeepingPermissions) {
   EXPECT_EQ(fs::status(dir.file("old")).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_EQ(testing::snapshot(dir.path()).size(), 2u);
+}
+
+// Only an empty file or one of the output format's kind is replaced: a GSE file or message, a
+// miniSEED file, a SAC file (header version 6, either byte order).
+TEST(OutputFileReplace, OnlyFilesOfTheFormatsKindAreReplaced) {
+  std::string sac_le(632, '\0'), sac_be(632, '\0');
+  sac_le[304] = 6;
+  sac_be[307] = 6;
+  const std::string mseed = std::string("000001D ABC  ") + std::string(51, '\0');
+  struct Case {
+    const char* format;
+    std::string old;
+    OutputFile::Open result;
+  } cases[] = {
+      {"mseed", "", OutputFile::Open::kOpened},
+      {"mseed", mseed, OutputFile::Open::kOpened},
+      {"mseed", std::string("      R\0", 8), OutputFile::Open::kOpened},
+      {"mseed", "000001X ABC", OutputFile::Open::kNotOfKind},
+      {"mseed", "WID2 x", OutputFile::Open::kNotOfKind},
+      {"mseed", sac_le, OutputFile::Open::kNotOfKind},
+      {"sac", sac_le, OutputFile::Open::kOpened},
+      {"sac", sac_be, OutputFile::Open::kOpened},
+      {"sac", sac_le.substr(0, 631), OutputFile::Open::kNotOfKind},
+      {"sac", mseed, OutputFile::Open::kNotOfKind},
+      {"gse1", mseed, OutputFile::Open::kNotOfKind},
+      {"ims", "WID2 x", OutputFile::Open::kOpened},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.format) + " over " + c.old.substr(0, 12));
+    testing::TempDir dir;
+    dir.write("out", c.old);
+    std::unique_ptr<OutputFile> file;
+    int error = 0;
+    const FileKind& kind = *gse::find_output_format(c.format)->kind;
+    ASSERT_EQ(OutputFile::open(dir.file("out"), kind, file, error), c.result);
+    if (file) ASSERT_TRUE(file->put_bytes("new") && file->close());
+    EXPECT_EQ(dir.read("out"), file ? "new" : c.old);
+  }
 }
 
 // Only an empty file or one that begins as a GSE file or message is replaced.
