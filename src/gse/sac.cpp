@@ -98,7 +98,7 @@ class SacHeader {
 class SacWriter : public Writer {
  public:
   SampleLimit sample_limit() const override {
-    return {-kExactCounts, kExactCounts, "a 32-bit float's exact counts"};
+    return {-kExactCounts, kExactCounts, "+-16777216, the counts a 32-bit float holds exactly"};
   }
   bool takes_reals() const override { return true; }
   bool one_trace_per_file() const override { return true; }
@@ -152,7 +152,7 @@ class SacWriter : public Writer {
     const float delta = static_cast<float>(1 / t.samprate);
     header.set(kDelta, delta);
     header.set(kB, 0.0f);
-    header.set(kE, static_cast<float>(static_cast<double>(n > 0 ? n - 1 : 0) * delta));
+    header.set(kE, static_cast<float>(static_cast<double>(n > 0 ? n - 1 : 0) / t.samprate));
     if (n > 0) {
       header.set(kDepmin, static_cast<float>(low));
       header.set(kDepmax, static_cast<float>(high));

@@ -35,7 +35,7 @@ TEST(Sac, HeaderFieldsOneByOne) {
   EXPECT_EQ(sac.data, std::vector<float>({-16'777'216.0f, 3.0f, 16'777'216.0f, 1.0f}));
   EXPECT_EQ(sac.reals["delta"], 0.05f);
   EXPECT_EQ(sac.reals["b"], 0.0f);
-  EXPECT_EQ(sac.reals["e"], 3 * 0.05f);
+  EXPECT_EQ(sac.reals["e"], 0.15f);  // (npts - 1) / samprate, then made a float
   EXPECT_EQ(sac.reals["depmin"], -16'777'216.0f);
   EXPECT_EQ(sac.reals["depmax"], 16'777'216.0f);
   EXPECT_EQ(sac.reals["depmen"], 1.0f);
