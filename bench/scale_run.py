@@ -14,6 +14,8 @@ Cases (wall time of the median of 3 runs, peak RSS from /usr/bin/time):
                  hour, against the same sorted by file
   threads        /R /P2 against /R /P1 on 2,400 plain records, a file each and one output
   tint           /Tint against /Tgse1 on 8,640,000 samples
+  mseed          /Tmseed (Steim-2) on 8,640,000 samples against libmseed packing them alone
+                 (mseed_pack, built beside WAVCONV) and against /Tcm6; every format's size
   window         a ten-minute window of 9 channels across an hour boundary of 100 channels x
                  24 hourly records (four sample files): time, RSS, bytes read, against /R on
                  those channels' records of the day
@@ -32,7 +34,7 @@ if len(sys.argv) < 2:
     sys.exit(__doc__)
 WAVCONV = os.path.abspath(sys.argv[1])
 CASES = sys.argv[2:] or ["tables-gzip", "tables-sparse", "tables-rows", "headers", "refused",
-                         "gzip-far", "gzip-hourly", "threads", "tint", "window"]
+                         "gzip-far", "gzip-hourly", "threads", "tint", "mseed", "window"]
 
 
 def line(sta="ABC", chan="BHZ", time_=981947229.0, nsamp=0, dfile="s.w", foff=0, rate=20.0,
@@ -271,6 +273,40 @@ def tint(d):
     print("tint           8,640,000 samples: /Tgse1 %.3f s, /Tint %.3f s (%.2fx)" % (g, i, i / g))
 
 
+def mseed(d):
+    with open(os.path.join(d, "big.w"), "wb") as f:
+        data = bytearray(signal(864000, 1))
+        for i in range(0, len(data), 4):
+            data[i:i + 4] = data[i:i + 4][::-1]
+        f.write(bytes(data) * 10)
+    with open(os.path.join(d, "h.wfdisc"), "w") as f:
+        f.write(line(dfile="big.w", rate=100.0))
+    pack = os.path.join(os.path.dirname(WAVCONV), "mseed_pack")
+    ours, alone, cm6 = [], [], []
+    for _ in range(7):
+        ours.append(run(["/Tmseed", "h.wfdisc", "o.mseed"], d)[0])
+        start = time.perf_counter()
+        subprocess.run([pack, "big.w", "alone.mseed"], cwd=d, check=True)
+        alone.append(time.perf_counter() - start)
+        cm6.append(run(["/Tcm6", "h.wfdisc", "o.cm6"], d)[0])
+    m, a, c = (statistics.median(x) for x in (ours, alone, cm6))
+    print("mseed          8,640,000 samples: /Tmseed %.3f s, libmseed alone %.3f s (%.2fx), "
+          "/Tcm6 %.3f s (/Tmseed %.2fx)" % (m, a, m / a, c, m / c))
+    sizes = {}
+    for name, args in [("gse1", ["/Tgse1"]), ("int", ["/Tint"]), ("cm6", ["/Tcm6"]),
+                       ("ims", ["/Tims"]), ("mseed steim2", ["/Tmseed"]),
+                       ("mseed steim1", ["/Tmseed", "--encoding", "steim1"]),
+                       ("mseed int32", ["/Tmseed", "--encoding", "int32"]), ("sac", ["/Tsac"])]:
+        out = "size." + name.replace(" ", "_")
+        subprocess.run([WAVCONV, "h.wfdisc", out] + args, cwd=d, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        sizes[name] = os.path.getsize(os.path.join(d, out)) if os.path.exists(
+            os.path.join(d, out)) else 0
+    print("               sizes (MB): " + ", ".join(
+        "%s %.1f" % (k, v / 1e6) for k, v in sizes.items()) +
+        "; Steim-2 / CM6 %.2f" % (sizes["mseed steim2"] / sizes["cm6"]))
+
+
 def bytes_read(args, cwd):
     """The bytes a run read (rchar of /proc/PID/io, taken before the process is reaped)."""
     p = subprocess.Popen([WAVCONV] + args, cwd=cwd, stdout=subprocess.DEVNULL,
@@ -315,5 +351,5 @@ for case in CASES:
     with tempfile.TemporaryDirectory() as d:
         {"tables-gzip": tables_gzip, "tables-sparse": tables_sparse, "tables-rows": tables_rows,
          "headers": headers, "refused": refused, "gzip-far": gzip_far,
-         "gzip-hourly": gzip_hourly, "threads": threads, "tint": tint,
+         "gzip-hourly": gzip_hourly, "threads": threads, "tint": tint, "mseed": mseed,
          "window": window}[case](d)

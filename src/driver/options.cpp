@@ -200,9 +200,7 @@ constexpr const char* kOutputOptions[] = {"--encoding", "--reclen", "--net", "--
 // The name of a long option with a value ("--from" for "--from" or "--from=..."); empty for
 // another.
 std::string value_option(std::string_view arg) {
-  std::vector<const char*> names(std::begin(kWindowOptions), std::end(kWindowOptions));
-  names.insert(names.end(), std::begin(kOutputOptions), std::end(kOutputOptions));
-  for (const char* name : names) {
+  for (const char* name : value_options()) {
     std::string_view n(name);
     if (arg.substr(0, n.size()) == n && (arg.size() == n.size() || arg[n.size()] == '=')) {
       return std::string(n);
@@ -325,6 +323,12 @@ std::optional<std::string> read_output_options(
 }
 
 }  // namespace
+
+std::vector<const char*> value_options() {
+  std::vector<const char*> names(std::begin(kWindowOptions), std::end(kWindowOptions));
+  names.insert(names.end(), std::begin(kOutputOptions), std::end(kOutputOptions));
+  return names;
+}
 
 Settings parse_options(const std::vector<std::string>& args) {
   Settings settings;

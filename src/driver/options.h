@@ -91,6 +91,9 @@ std::string output_path(const Settings& settings);
 // True when a name ends in ".wfdisc" (any case): a header given where an output was expected.
 bool names_headers(std::string_view name);
 
+// The long options that take a value ("--from", ..., "--rename").
+std::vector<const char*> value_options();
+
 // Sorts the arguments (without the program name) into names and options and reads the
 // options. Before "--", an argument beginning with "/" is an option, and "-h", "--help",
 // "--version" and other "-" arguments (but a lone "-") are requests; after it every argument is

@@ -164,5 +164,20 @@ TEST(Options, EveryOneIsInTheManualPage) {
   }
 }
 
+// Every long option is in the usage screen, the README and the manual page.
+TEST(Options, EveryLongOneIsInHelpReadmeAndManualPage) {
+  std::string page = testing::read_file(WAVCONV_MAN_PAGE);
+  std::string readme = testing::read_file(
+      std::filesystem::path(WAVCONV_MAN_PAGE).parent_path().parent_path() / "README.md");
+  testing::TempDir dir;
+  std::string usage = testing::run_binary(dir.path(), {"--help"}).out;
+  for (std::string name : value_options()) {
+    SCOPED_TRACE(name);
+    EXPECT_NE(usage.find(name), std::string::npos);
+    EXPECT_NE(readme.find("`" + name), std::string::npos);
+    EXPECT_NE(page.find("\\-\\-" + name.substr(2)), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace wavconv::driver
