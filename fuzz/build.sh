@@ -10,14 +10,20 @@ sources=(src/common/*.cpp src/css/*.cpp src/gse/*.cpp src/driver/options.cpp src
          src/driver/file_keys.cpp src/driver/identity.cpp src/driver/pool.cpp src/driver/record_run.cpp
          src/driver/request.cpp src/driver/selection.cpp src/driver/window_mode.cpp
          fuzz/targets.cpp)
+libraries=(-lz)
+if [ -f /usr/include/libmseed.h ]; then
+  flags+=(-DWAVCONV_MSEED)
+  libraries+=(-lmseed)
+fi
 objects=()
 for source in "${sources[@]}"; do
   object="fuzz/out/obj/$(echo "$source" | tr / _).o"
   clang++ "${flags[@]}" -fsanitize=fuzzer-no-link -c "$source" -o "$object"
   objects+=("$object")
 done
-for target in wfdisc numeric options conversion record_mode e1 station_tables float_scaling gse2_writers request; do
-  clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" "fuzz/fuzz_$target.cpp" -lz \
+for target in wfdisc numeric options conversion record_mode e1 station_tables float_scaling gse2_writers \
+    binary_writers request; do
+  clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" "fuzz/fuzz_$target.cpp" "${libraries[@]}" \
     -o "fuzz/out/fuzz_$target"
 done
 echo "built: $(cd fuzz/out && ls fuzz_* | tr '\n' ' ')"

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
       {"station_tables", wavconv::fuzz::station_tables},
       {"float_scaling", wavconv::fuzz::float_scaling},
       {"gse2_writers", wavconv::fuzz::gse2_writers},
+      {"binary_writers", wavconv::fuzz::binary_writers},
       {"request", wavconv::fuzz::request_message},
   };
   int replayed = 0;

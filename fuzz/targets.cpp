@@ -27,7 +27,11 @@
 #include "driver/run.h"
 #include "driver/scaling.h"
 #include "gse/writer.h"
+#include "sac_reader.h"
 #include "test_support.h"
+#ifdef WAVCONV_MSEED
+#include "mseed_reader.h"
+#endif
 
 namespace wavconv::fuzz {
 namespace {
@@ -141,9 +145,23 @@ void check_gse2_blocks(const std::string& text) {
 }
 
 // Checks a finished file of blocks: each WID1 ... CHK1 with CHK1 equal to the checksum of its
-// data lines, and STOP once, last; or GSE2.0 blocks (check_gse2_blocks). True when some sample
+// data lines, and STOP once, last; or GSE2.0 blocks (check_gse2_blocks); or a SAC file, or
+// miniSEED records. True when some sample
 // was written as asterisks.
 bool check_blocks(const std::string& text) {
+  // A SAC file: its header and exactly its samples.
+  if (text.size() >= 632 && text[304] == 6 && text[305] == 0) {
+    FUZZ_CHECK(testing::read_sac(text).ok);
+    return false;
+  }
+#ifdef WAVCONV_MSEED
+  // miniSEED: records that libmseed parses, to the end.
+  bool parsed = false;
+  if (!testing::read_mseed(text, &parsed).empty()) {
+    FUZZ_CHECK(parsed);
+    return false;
+  }
+#endif
   if (text.rfind("WID2", 0) == 0 || text.rfind("BEGIN", 0) == 0) {
     check_gse2_blocks(text);
     return false;
@@ -230,6 +248,10 @@ std::vector<std::string> prepare(const std::uint8_t* data, std::size_t size) {
     } else if ((line.rfind("--from=", 0) == 0 || line.rfind("--to=", 0) == 0 ||
                 line.rfind("--sta=", 0) == 0 || line.rfind("--chan=", 0) == 0)) {
       args.push_back(line);  // a window cut out of the records
+    } else if (line.rfind("--net=", 0) == 0 || line.rfind("--loc=", 0) == 0 ||
+               line.rfind("--rename=", 0) == 0 || line.rfind("--encoding=", 0) == 0 ||
+               line.rfind("--reclen=", 0) == 0) {
+      args.push_back(line);  // names and the binary formats' options
     } else if (args.size() == 1 && !line.empty() &&
                line.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") ==
                    std::string::npos) {
@@ -450,6 +472,71 @@ void request_message(const std::uint8_t* data, std::size_t size) {
     FUZZ_CHECK(line.subformat == "CM6" || line.subformat == "INT");
     const driver::Selection& s = line.selection;
     FUZZ_CHECK(!s.from || !s.to || *s.from < *s.to);
+  }
+}
+
+void binary_writers(const std::uint8_t* data, std::size_t size) {
+  // Byte 0: the format (SAC, or miniSEED where the build has it) and its encoding and record
+  // length; byte 1: whether the samples are counts, 4-byte or 8-byte floats; the rest samples.
+  // What is written reads back as it was, or was refused.
+  if (size < 2) return;
+  const bool sac = data[0] % 2 == 0;
+  const gse::OutputFormat& format = *gse::find_output_format(sac ? "sac" : "mseed");
+  if (!format.make) return;
+  const char* encodings[] = {"steim2", "steim1", "int32"};
+  gse::WriterOptions options{encodings[(data[0] / 2) % 3], 256 << ((data[0] / 6) % 9)};
+  std::unique_ptr<gse::Writer> writer = format.make(options);
+  const int kind = data[1] % 3;
+  const std::size_t width = kind == 1 ? 8 : 4;
+  const std::size_t n = (size - 2) / width;
+  std::vector<std::int32_t> counts(kind == 0 ? n : 0);
+  std::vector<double> reals(kind == 0 ? 0 : n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t* at = data + 2 + i * width;
+    if (kind == 0) std::memcpy(&counts[i], at, 4);
+    if (kind == 1) std::memcpy(&reals[i], at, 8);
+    if (kind == 2) {
+      float f;
+      std::memcpy(&f, at, 4);
+      reals[i] = f;
+    }
+    if (kind != 0 && !std::isfinite(reals[i])) return;  // the reader refuses these first
+  }
+  common::Trace trace;
+  trace.sta = "ABC   ";
+  trace.chan = "BHZ     ";
+  trace.samprate = 20;
+  trace.calib = 1;
+  trace.start = common::to_calendar_milliseconds(981947229123);
+  trace.samples = counts;
+  trace.reals = reals;
+  trace.real_width = kind == 1 ? 8 : 4;
+  trace.start_us = 981947229123456;
+  if (writer->refusal(trace)) return;
+  testing::StringLineSink sink;
+  FUZZ_CHECK(writer->start_file(sink, "out") && writer->write_block(trace, sink).written &&
+             writer->end_file(sink));
+  std::vector<double> back;
+  if (sac) {
+    testing::SacFile file = testing::read_sac(sink.text);
+    FUZZ_CHECK(file.ok && file.ints["npts"] == static_cast<std::int32_t>(n));
+    back.assign(file.data.begin(), file.data.end());
+  } else {
+#ifdef WAVCONV_MSEED
+    bool ok = false;
+    for (const testing::MseedRecord& r : testing::read_mseed(sink.text, &ok)) {
+      FUZZ_CHECK(r.length == options.record_length);
+      back.insert(back.end(), r.ints.begin(), r.ints.end());
+      back.insert(back.end(), r.floats.begin(), r.floats.end());
+      back.insert(back.end(), r.doubles.begin(), r.doubles.end());
+    }
+    FUZZ_CHECK(ok);
+#endif
+  }
+  FUZZ_CHECK(back.size() == n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double expected = kind == 0 ? counts[i] : reals[i];
+    FUZZ_CHECK(std::memcmp(&back[i], &expected, sizeof expected) == 0 || back[i] == expected);
   }
 }
 

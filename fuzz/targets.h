@@ -30,6 +30,8 @@ void station_tables(const std::uint8_t* data, std::size_t size);
 void float_scaling(const std::uint8_t* data, std::size_t size);
 // Byte 0 cm6, int or ims, the rest samples: the block reads back to the samples and checksum.
 void gse2_writers(const std::uint8_t* data, std::size_t size);
+// miniSEED (where the build has it) and SAC: what is written reads back as it was.
+void binary_writers(const std::uint8_t* data, std::size_t size);
 // Bytes 0-1 (big-endian) the sample count, the rest e1 data: decoded without reading outside
 // the data, and the decoded values re-encoded by their block headers' rules.
 void e1_data(const std::uint8_t* data, std::size_t size);
