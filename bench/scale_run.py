@@ -257,7 +257,8 @@ def threads(d):
               "(%.2fx), %.1f MiB" % (what, one, two, two / one, m))
 
 
-def tint(d):
+def day_of_samples(d):
+    """h.wfdisc: 8,640,000 little-endian samples at 100 a second in big.w (the default run)."""
     with open(os.path.join(d, "big.w"), "wb") as f:
         data = bytearray(signal(864000, 1))
         for i in range(0, len(data), 4):
@@ -265,6 +266,10 @@ def tint(d):
         f.write(bytes(data) * 10)
     with open(os.path.join(d, "h.wfdisc"), "w") as f:
         f.write(line(dfile="big.w", rate=100.0))
+
+
+def tint(d):
+    day_of_samples(d)
     gse1, int_ = [], []
     for _ in range(5):
         gse1.append(run(["/Tgse1", "h.wfdisc", "o1.gse"], d)[0])
@@ -274,13 +279,7 @@ def tint(d):
 
 
 def mseed(d):
-    with open(os.path.join(d, "big.w"), "wb") as f:
-        data = bytearray(signal(864000, 1))
-        for i in range(0, len(data), 4):
-            data[i:i + 4] = data[i:i + 4][::-1]
-        f.write(bytes(data) * 10)
-    with open(os.path.join(d, "h.wfdisc"), "w") as f:
-        f.write(line(dfile="big.w", rate=100.0))
+    day_of_samples(d)
     pack = os.path.join(os.path.dirname(WAVCONV), "mseed_pack")
     ours, alone, cm6 = [], [], []
     for _ in range(7):

@@ -50,6 +50,8 @@ struct Piece {
   SampleSpan span;
   std::optional<css::Refusal> refusal;
   css::Samples samples;
+  std::vector<double> reals;  // a float record's values, for a format that writes them
+  int real_width = 0;         // 4 or 8 for those; 0 for counts
   css::Rounding rounding;
 };
 
@@ -112,6 +114,8 @@ class WindowRun {
   void read(Piece& piece);
   // Whether `next` continues `previous` as one trace, and the listing's word for it.
   bool joins(const Piece& previous, const Piece& next, std::string& why) const;
+  // Whether a piece's samples are written as floats: 4 or 8 (their width), 0 for counts.
+  int writes_reals(const Piece& piece) const;
   // Writes one block of joined pieces; a refusal when it cannot be.
   std::optional<css::Refusal> write_block(std::vector<Piece*>& pieces);
   void report(const Piece& piece, const css::Refusal& refusal);
@@ -134,6 +138,7 @@ class WindowRun {
   gse::Writer* writer_ = nullptr;
   OneOutput* one_output_ = nullptr;
   std::string section_;  // still to be written before the first block
+  std::int64_t one_output_blocks_ = 0;
   std::int64_t refused_ = 0;
 };
 
@@ -206,6 +211,16 @@ void WindowRun::read(Piece& piece) {
     return;
   }
   auto& file = std::get<css::SampleReader>(opened);
+  if (file.is_real() && writer_->takes_reals() && !settings_.round_floats) {
+    auto reals = file.read_reals(piece.span.first + 1, piece.span.count());
+    if (auto* refusal = std::get_if<css::Refusal>(&reals)) {
+      piece.refusal = std::move(*refusal);
+      return;
+    }
+    piece.reals = std::move(std::get<std::vector<double>>(reals));
+    piece.real_width = static_cast<int>(file.sample_width());
+    return;
+  }
   auto samples = file.read(piece.span.first + 1, piece.span.count(), settings_.round_floats,
                            piece.rounding, writer_->sample_limit());
   if (auto* refusal = std::get_if<css::Refusal>(&samples)) {
@@ -213,6 +228,13 @@ void WindowRun::read(Piece& piece) {
     return;
   }
   piece.samples = std::move(std::get<css::Samples>(samples));
+}
+
+int WindowRun::writes_reals(const Piece& piece) const {
+  if (!writer_->takes_reals() || settings_.round_floats) return 0;
+  std::optional<css::Datatype> type =
+      css::datatype_from_code(css::datatype_code(piece.fields.datatype));
+  return type && css::is_float(*type) ? static_cast<int>(css::width(*type)) : 0;
 }
 
 bool WindowRun::joins(const Piece& previous, const Piece& next, std::string& why) const {
@@ -223,6 +245,10 @@ bool WindowRun::joins(const Piece& previous, const Piece& next, std::string& why
   }
   if (a.calib != b.calib || a.calper != b.calper || a.instype != b.instype) {
     why = "new block: calib, calper or instype differs";
+    return false;
+  }
+  if (writes_reals(previous) != writes_reals(next)) {
+    why = "new block: float and integer samples";
     return false;
   }
   Continuity c =
@@ -246,20 +272,29 @@ std::optional<css::Refusal> WindowRun::write_block(std::vector<Piece*>& pieces) 
   if (count > css::kMaxSamples) {
     return css::Refusal{"more samples joined than one GSE block can hold"};
   }
-  // One piece is written from its own samples; joined ones from one array.
+  // One piece is written from its own samples; joined ones from one array (the pieces of a
+  // block are all counts or all floats of one width).
   std::vector<std::int32_t> joined;
+  std::vector<double> joined_reals;
   std::span<const std::int32_t> samples = first.samples.span();
+  std::span<const double> reals = first.reals;
   if (pieces.size() > 1) {
     try {
-      joined.reserve(static_cast<std::size_t>(count));
+      if (first.real_width > 0) {
+        joined_reals.reserve(static_cast<std::size_t>(count));
+      } else {
+        joined.reserve(static_cast<std::size_t>(count));
+      }
     } catch (const std::bad_alloc&) {
       return css::Refusal{"not enough memory for " + std::to_string(count) + " samples"};
     }
     for (const Piece* piece : pieces) {
       std::span<const std::int32_t> part = piece->samples.span();
       joined.insert(joined.end(), part.begin(), part.end());
+      joined_reals.insert(joined_reals.end(), piece->reals.begin(), piece->reals.end());
     }
     samples = joined;
+    reals = joined_reals;
   }
   common::Trace trace = css::trace_of(first.fields);
   const Microseconds start = sample_time(first, first.span.first);
@@ -269,6 +304,8 @@ std::optional<css::Refusal> WindowRun::write_block(std::vector<Piece*>& pieces) 
   trace.day_text = gse::day_of_year_text(trace.start.day_of_year);
   trace.first_sample = first.span.first + 1;
   trace.samples = samples;
+  trace.reals = reals;
+  trace.real_width = first.real_width;
   std::string network;
   if (tables_.any() || tables_.any_network()) {
     common::Calendar day = common::to_calendar(start / 1000000 - (start % 1000000 < 0));
@@ -279,7 +316,13 @@ std::optional<css::Refusal> WindowRun::write_block(std::vector<Piece*>& pieces) 
   }
   apply_identity(settings_.identity, first.fields.sta, first.fields.chan, network, trace);
   if (std::optional<std::string> why = writer_->refusal(trace)) return css::Refusal{*why};
+  if (one_output_ && writer_->one_trace_per_file() && one_output_blocks_ > 0) {
+    // A refused record split what was planned as one block.
+    return css::Refusal{std::string("/T") + settings_.format->name +
+                        " writes one trace a file: the output holds a block already"};
+  }
   if (one_output_) {
+    ++one_output_blocks_;
     one_output_->put(console_, [&](common::Sink& sink) {
       const bool ok = sink.put_bytes(section_) && writer_->write_block(trace, sink).written;
       section_.clear();
@@ -394,6 +437,7 @@ WindowRun::Cut WindowRun::cut(const Selection& selection, gse::Writer& writer,
           report_rounding(console_, piece.label, piece.rounding);
         }
         piece.samples = css::Samples{};
+        piece.reals = std::vector<double>();
       }
       if (refusal) refused_ += static_cast<std::int64_t>(block.size());
       block.clear();

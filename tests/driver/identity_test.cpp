@@ -20,7 +20,7 @@ using driver::Rename;
 
 TEST(Identity, RenamesReadAndApplied) {
   std::vector<Rename> renames;
-  ASSERT_FALSE(driver::read_renames("TESTbe=TESTB, ABC.BHZ=XYZ.HHZ,ABC=ABD", renames));
+  ASSERT_FALSE(driver::read_renames("ABC=ABD,TESTbe=TESTB, ABC.BHZ=XYZ.HHZ", renames));
   ASSERT_EQ(renames.size(), 3u);
   using Names = std::pair<std::string, std::string>;
   EXPECT_EQ(driver::renamed(renames, "TESTbe", "BHZ     "), Names("TESTB ", "BHZ     "));
@@ -138,6 +138,14 @@ TEST(IdentityRun, SacFilesOfCountsAndFloatsOneTraceAFile) {
   EXPECT_EQ(cut.data.size(), 40u);
   EXPECT_EQ(cut.data.front(), -30.0f);
   EXPECT_EQ(cut.ints["nzsec"], 10);
+  // A window of a float record keeps its floats.
+  RunResult reals = run_binary(dir.path(), {"a.wfdisc", "reals.sac", "/Tsac", "--chan", "BHN",
+                                            "--from", "2001-02-12T03:07:09.05"});
+  EXPECT_EQ(reals.status, 0) << reals.out << reals.err;
+  SacFile kept = read_sac(dir.read("reals.sac"));
+  ASSERT_TRUE(kept.ok);
+  EXPECT_EQ(kept.data, std::vector<float>({-1.5e-9f, 3.0e20f, 7.0f}));
+  EXPECT_EQ(kept.ints["nzmsec"], 50);
   RunResult two = run_binary(dir.path(), {"a.wfdisc", "two.sac", "/Tsac", "--sta", "ABC", "--from",
                                           "2001-02-12T03:07:09", "--to", "+2"});
   EXPECT_EQ(two.status, 1);
