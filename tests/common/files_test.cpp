@@ -105,7 +105,9 @@ TEST(OutputFileReplace, OnlyFilesOfTheFormatsKindAreReplaced) {
     int error = 0;
     const FileKind& kind = *gse::find_output_format(c.format)->kind;
     ASSERT_EQ(OutputFile::open(dir.file("out"), kind, file, error), c.result);
-    if (file) ASSERT_TRUE(file->put_bytes("new") && file->close());
+    if (file) {
+      ASSERT_TRUE(file->put_bytes("new") && file->close());
+    }
     EXPECT_EQ(dir.read("out"), file ? "new" : c.old);
   }
 }
