@@ -1,5 +1,6 @@
 // miniSEED 2.4 records, packed by libmseed: Steim-2, Steim-1 or 32-bit integers for counts,
 // 32- and 64-bit IEEE floats for float records, big-endian, one stream of records a trace.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -125,9 +126,11 @@ class MseedWriter : public Writer {
       msr_free(&m);
     });
     if (!msr) return result;
+    // The codes fit (refusal() says so); a field holds 10 characters at the most in any case.
     auto copy = [](char* field, std::string_view text) {
-      std::memcpy(field, text.data(), text.size());
-      field[text.size()] = '\0';
+      const std::size_t n = std::min<std::size_t>(text.size(), 10);
+      std::memcpy(field, text.data(), n);
+      field[n] = '\0';
     };
     copy(msr->network, t.net);
     copy(msr->station, common::cut_at_blank(t.sta));
