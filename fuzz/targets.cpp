@@ -397,14 +397,9 @@ void float_scaling(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-void gse2_writers(const std::uint8_t* data, std::size_t size) {
-  // Byte 0 the format (cm6, int, ims), the rest 32-bit samples; written through each sink path
-  // and read back.
-  if (size < 1) return;
-  const char* names[] = {"cm6", "int", "ims"};
-  std::unique_ptr<gse::Writer> writer = gse::find_output_format(names[data[0] % 3])->make({});
-  std::vector<std::int32_t> samples((size - 1) / 4);
-  if (!samples.empty()) std::memcpy(samples.data(), data + 1, samples.size() * 4);
+// A trace of station ABC, channel BHZ, STS-2, 20 samples a second, calib and calper 1, starting
+// 2001-02-12 03:07:09.250, with `samples`.
+common::Trace example_trace(std::span<const std::int32_t> samples) {
   common::Trace trace;
   trace.sta = "ABC   ";
   trace.chan = "BHZ     ";
@@ -416,6 +411,18 @@ void gse2_writers(const std::uint8_t* data, std::size_t size) {
   trace.whole_second_start = trace.start;
   trace.day_text = "043";
   trace.samples = samples;
+  return trace;
+}
+
+void gse2_writers(const std::uint8_t* data, std::size_t size) {
+  // Byte 0 the format (cm6, int, ims), the rest 32-bit samples; written through each sink path
+  // and read back.
+  if (size < 1) return;
+  const char* names[] = {"cm6", "int", "ims"};
+  std::unique_ptr<gse::Writer> writer = gse::find_output_format(names[data[0] % 3])->make({});
+  std::vector<std::int32_t> samples((size - 1) / 4);
+  if (!samples.empty()) std::memcpy(samples.data(), data + 1, samples.size() * 4);
+  common::Trace trace = example_trace(samples);
   if (writer->refusal(trace)) return;
   testing::StringLineSink sink;
   FUZZ_CHECK(writer->start_file(sink, "out.msg") && writer->write_block(trace, sink).written &&
@@ -502,13 +509,7 @@ void binary_writers(const std::uint8_t* data, std::size_t size) {
     }
     if (kind != 0 && !std::isfinite(reals[i])) return;  // the reader refuses these first
   }
-  common::Trace trace;
-  trace.sta = "ABC   ";
-  trace.chan = "BHZ     ";
-  trace.samprate = 20;
-  trace.calib = 1;
-  trace.start = common::to_calendar_milliseconds(981947229123);
-  trace.samples = counts;
+  common::Trace trace = example_trace(counts);
   trace.reals = reals;
   trace.real_width = kind == 1 ? 8 : 4;
   trace.start_us = 981947229123456;

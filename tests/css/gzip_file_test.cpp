@@ -25,17 +25,7 @@ std::string wave(std::size_t size, unsigned seed) {
 }
 
 std::string gzipped(const std::string& bytes, int level = 6) {
-  z_stream stream{};
-  deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&stream, bytes.size()), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
+  return testing::deflated(bytes, 15 + 16, level, Z_FINISH);
 }
 
 // A small spacing keeps the tests quick; the rules are the same at any.

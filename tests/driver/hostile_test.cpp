@@ -431,19 +431,7 @@ namespace {
 // zeros, flushed to a byte edge and free of history, repeated.
 std::string gzipped_zeros(std::int64_t zeros, const std::string& tail) {
   constexpr std::size_t kPiece = 16 << 20;
-  auto raw = [](const std::string& bytes, int flush) {
-    z_stream stream{};
-    deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, bytes.size()) + 64, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, flush);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-  };
+  auto raw = [](const std::string& bytes, int flush) { return deflated(bytes, -15, 1, flush); };
   const std::string zero_piece(kPiece, '\0');
   const std::string piece = raw(zero_piece, Z_FULL_FLUSH);
   std::string file("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);

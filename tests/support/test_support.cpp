@@ -129,6 +129,21 @@ std::string big_endian_bytes(const std::vector<int>& samples) {
   return bytes;
 }
 
+std::string deflated(const std::string& bytes, int window_bits, int level, int flush) {
+  z_stream stream{};
+  deflateInit2(&stream, level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
+  // A flush that is not Z_FINISH adds a few bytes beyond the bound.
+  std::string out(deflateBound(&stream, bytes.size()) + 64, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, flush);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
 void write_gzipped(const std::string& path, const std::string& bytes) {
   gzFile file = gzopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr) << path;

@@ -86,6 +86,11 @@ std::vector<std::vector<int>> int_blocks(const std::string& text, std::string* l
 // Big-endian bytes of the samples.
 std::string big_endian_bytes(const std::vector<int>& samples);
 
+// `bytes` compressed by one deflate() call with `flush` (Z_FINISH, Z_FULL_FLUSH, ...) at `level`;
+// `window_bits` chooses the framing as deflateInit2() takes it: 15 + 16 a gzip member, -15 raw
+// deflate data.
+std::string deflated(const std::string& bytes, int window_bits, int level, int flush);
+
 // Writes `bytes` gzipped to `path` (a test fails when it cannot).
 void write_gzipped(const std::string& path, const std::string& bytes);
 
