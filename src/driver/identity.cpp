@@ -55,11 +55,14 @@ std::optional<std::string> read_renames(std::string_view list, std::vector<Renam
       rename.chan = old_name.substr(old_dot + 1);
       rename.new_chan = new_name.substr(new_dot + 1);
     }
-    for (const auto& [name, longest] :
-         {std::pair{&rename.sta, 6}, std::pair{&rename.new_sta, 6}, std::pair{&rename.chan, 8},
-          std::pair{&rename.new_chan, 8}}) {
-      if (name->empty() && longest == 8 && rename.chan.empty() && rename.new_chan.empty()) continue;
-      if (std::optional<std::string> why = name_problem(*name, static_cast<std::size_t>(longest))) {
+    // Stations of at most 6 characters, and channels (where a pair names them) of at most 8.
+    std::vector<std::pair<const std::string*, std::size_t>> names = {{&rename.sta, 6},
+                                                                     {&rename.new_sta, 6}};
+    if (old_dot != std::string_view::npos) {
+      names.insert(names.end(), {{&rename.chan, 8}, {&rename.new_chan, 8}});
+    }
+    for (const auto& [name, longest] : names) {
+      if (std::optional<std::string> why = name_problem(*name, longest)) {
         return shown + ": " + *why;
       }
     }

@@ -200,7 +200,8 @@ constexpr const char* kOutputOptions[] = {"--encoding", "--reclen", "--net", "--
 // The name of a long option with a value ("--from" for "--from" or "--from=..."); empty for
 // another.
 std::string value_option(std::string_view arg) {
-  for (const char* name : value_options()) {
+  static const std::vector<const char*> names = value_options();
+  for (const char* name : names) {
     std::string_view n(name);
     if (arg.substr(0, n.size()) == n && (arg.size() == n.size() || arg[n.size()] == '=')) {
       return std::string(n);

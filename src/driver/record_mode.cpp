@@ -162,9 +162,8 @@ class RecordRun {
   const Settings& settings_;
   std::string header_path_;
   common::Console& console_;
-  RunFiles files_{
-      *settings_.format
-           ->kind};  // the header, every selected record's sample file, the outputs in place
+  // The header, every selected record's sample file, the outputs in place.
+  RunFiles files_{*settings_.format->kind};
   std::vector<std::uint64_t> pending_;   // outputs opened ahead, not yet in place
   std::optional<OneOutput> one_output_;  // an output name was given: every block goes there
   std::unique_ptr<gse::Writer> writer_;
@@ -288,10 +287,12 @@ std::variant<css::Samples, css::Refusal> RecordRun::scaled(Record& record, css::
     // The formats that would keep these samples, for the user to choose.
     std::string others;
     for (const gse::OutputFormat& format : gse::output_formats()) {
+      if (&format == settings_.format || !format.make) continue;
+      std::unique_ptr<gse::Writer> other = format.make({});
       // Formats that hold floats keep them without /S: only those of counts are named.
-      if (&format == settings_.format || !format.make || format.make({})->takes_reals()) continue;
+      if (other->takes_reals()) continue;
       if (std::holds_alternative<Scaling>(
-              choose_scaling(reals, record.fields.calib, *format.make({}), samples.values.get()))) {
+              choose_scaling(reals, record.fields.calib, *other, samples.values.get()))) {
         others += (others.empty() ? "/T" : ", /T") + std::string(format.name);
       }
     }
