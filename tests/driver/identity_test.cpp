@@ -33,6 +33,7 @@ TEST(Identity, RenamesReadAndApplied) {
       {"", "--rename : no OLD=NEW pair in the list"},
       {"ABC", "--rename ABC: ABC is not OLD=NEW"},
       {"ABC=", "--rename ABC=: an empty name"},
+      {"ABC.=XYZ.", "--rename ABC.=XYZ.: an empty name"},
       {"ABC=ABCDEFG", "--rename ABC=ABCDEFG: ABCDEFG is longer than 6 characters"},
       {"ABC.BHZ=XYZ",
        "--rename ABC.BHZ=XYZ: ABC.BHZ=XYZ renames a channel on one side only "
